@@ -1,0 +1,116 @@
+#include "ModMain/recordfile/FileReadWrite.h"
+
+#include "ModMain/errorlog/Guarded.h"
+#include "ModMain/recordfile/RecordCells.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace fl {
+
+using namespace recordfile;
+
+VBool FileReadWrite(const Text& FilePath, const VBool& Encrypted, std::int16_t LastCol,
+                    const Text& KeyValue, const Text& RWMode, TextArray& RecArray,
+                    const Text& ColList, FeatureGrid* Grid, const Text& PrimaryKey,
+                    Text& HeaderText) {
+  VBool result = kFalse;
+  Guarded(u"FileReadWrite", [&] {
+    if (LastCol < 0) Fail(desc::kSubscript);
+    if (LastCol == INT16_MAX) Fail(desc::kOverflow);  // LastCol + 1 cells
+    RawRecord buffer(static_cast<size_t>(LastCol) + 1);
+
+    Call call{FilePath, Encrypted == kTrue, LastCol, KeyValue, RecArray,
+              ColList,  Grid,               PrimaryKey, HeaderText};
+    const Text mode = UpperText(TrimSpaces(RWMode));
+    bool done = false;
+    if (mode == u"R") {
+      done = ReadModeR(call, buffer);
+    } else if (mode == u"RA") {
+      done = ReadModeRA(call, buffer);
+    } else if (mode == u"W") {
+      done = WriteModeW(call, buffer);
+    } else if (mode == u"WA") {
+      done = WriteModeWA(call, buffer);
+    }
+    if (done) result = kTrue;
+  });
+  return result;
+}
+
+std::int16_t GetColNumFromArray(const Text& ColName, const TextArray& ColArray,
+                                const VBool& Encrypted) {
+  std::int16_t result = -1;
+  const bool ok = Guarded(u"GetColNumFromArray", [&] {
+    const Text wanted = UpperText(TrimSpaces(ColName));
+    For16(0, static_cast<long>(ColArray.size()) - 1, 1, [&](std::int16_t i) {
+      const Text& stored = ColArray[static_cast<size_t>(i)];
+      const Text cell = Encrypted == kTrue ? Decipher(stored) : stored;
+      if (UpperText(TrimSpaces(cell)) != wanted) return true;
+      result = i;
+      return false;
+    });
+  });
+  return ok ? result : 0;
+}
+
+namespace recordfile {
+
+// Evaluates the key-column specification of a reading call after the file is
+// opened; with a header row, that row is consumed into header.
+long ReadKeyColumn(Call& call, ByteReader& in, TextArray& header) {
+  if (IsHeaderSpec(call.PrimaryKey)) {
+    if (!in.AtEnd()) {
+      RawRecord raw(header.size());
+      ReadRecord(in, raw);
+      header = RecordText(raw);
+    }
+    const VBool encrypted = call.encrypted ? kTrue : kFalse;
+    const long keyCol = GetColNumFromArray(HeaderColumnName(call.PrimaryKey), header, encrypted);
+    if (keyCol != -1) call.HeaderText = BuildHeaderText(header);
+    return keyCol;
+  }
+  if (!TrimSpaces(call.PrimaryKey).empty()) return NumericColumn(call.PrimaryKey);
+  return -1;
+}
+
+bool ReadModeR(Call& call, RawRecord& buffer) {
+  if (!FileExists(call.FilePath)) return false;
+  ByteReader in(call.FilePath);
+  TextArray header(buffer.size());
+  const long keyCol = ReadKeyColumn(call, in, header);
+
+  while (!in.AtEnd()) {
+    ReadRecord(in, buffer);
+    const Text key = CellText(buffer[Subscript(keyCol, buffer.size())], call.encrypted);
+    if (KeyEquals(key, call.KeyValue)) {
+      for (size_t j = 0; j < buffer.size(); ++j) {
+        call.RecArray[Subscript(static_cast<long>(j), call.RecArray.size())] =
+            CellText(buffer[j], call.encrypted);
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReadModeRA(Call& call, RawRecord& buffer) {
+  if (!FileExists(call.FilePath)) return false;
+  if (call.Grid == nullptr) Fail(desc::kNoObject);
+  FeatureGrid& grid = *call.Grid;
+  grid.SetCols(call.LastCol + 1);
+  grid.SetRows(0);
+  ByteReader in(call.FilePath);
+  while (!in.AtEnd()) {
+    ReadRecord(in, buffer);
+    grid.SetRows(grid.Rows() + 1);
+    const std::int32_t row = grid.Rows() - 1;
+    for (size_t j = 0; j < buffer.size(); ++j) {
+      grid.SetTextMatrix(row, static_cast<std::int32_t>(j), CellText(buffer[j], call.encrypted));
+    }
+  }
+  return true;
+}
+
+}  // namespace recordfile
+
+}  // namespace fl

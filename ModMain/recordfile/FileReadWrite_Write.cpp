@@ -1,0 +1,170 @@
+// Modes "W" and "WA": the new content goes to a temporary file beside the
+// target, which is flushed to disk and then renamed over the target in one
+// step, so the target holds its old or its new content at every instant.
+#include <string>
+
+#include "ModMain/recordfile/FileReadWrite.h"
+#include "ModMain/recordfile/RecordCells.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+
+namespace fl::recordfile {
+
+namespace {
+
+constexpr int kLastTempCandidate = 100;
+
+// Candidate 0 is base & "_temp.txt", candidate k is base & "_temp" & k & ".txt".
+Text TempCandidate(const Text& filePath, int k) {
+  const size_t dot = filePath.rfind(u'.');
+  if (dot == Text::npos) Fail(desc::kInvalidCall);
+  Text name = filePath.substr(0, dot) + u"_temp";
+  if (k > 0) name += FromUtf8(std::to_string(k));
+  return name + u".txt";
+}
+
+// The temporary file of one call: removed again unless it was moved into
+// place, so that a failing call leaves nothing behind.
+class TempFile {
+ public:
+  explicit TempFile(Text path) : path_(std::move(path)) {
+    if (FileExists(path_)) DeleteFile(path_, true);
+  }
+  ~TempFile() {
+    if (pending_) {
+      try {
+        if (FileExists(path_)) DeleteFile(path_, true);
+      } catch (const Failure&) {
+        // Nothing more can be done; the next call finds another free name.
+      }
+    }
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  const Text& Path() const { return path_; }
+  void ReplaceTarget(const Text& target) {
+    ReplaceFile(path_, target);
+    pending_ = false;
+  }
+
+ private:
+  Text path_;
+  bool pending_ = true;
+};
+
+Text ChooseTempForW(const Text& filePath) {
+  for (int k = 0; k < kLastTempCandidate; ++k) {
+    Text candidate = TempCandidate(filePath, k);
+    if (!FileExists(candidate)) return candidate;
+  }
+  return TempCandidate(filePath, kLastTempCandidate);
+}
+
+// Replaces the listed cells of a matched record with the caller's cells.
+void UpdateRecord(Call& call, RawRecord& buffer, const TextArray& header, bool headerRow) {
+  const Text list = TrimSpaces(call.ColList);
+  if (list.empty()) {
+    // Column 0 keeps its stored value.
+    for (size_t j = 1; j < buffer.size(); ++j) {
+      buffer[j] = StoredCell(call.RecArray[Subscript(static_cast<long>(j), call.RecArray.size())],
+                             call.encrypted);
+    }
+    return;
+  }
+  Text rest = list + u",";
+  size_t comma;
+  while ((comma = rest.find(u',')) != Text::npos) {
+    const Text item = TrimSpaces(rest.substr(0, comma));
+    long target;
+    if (headerRow) {
+      const VBool encrypted = call.encrypted ? kTrue : kFalse;
+      target = GetColNumFromArray(item, header, encrypted);
+    } else {
+      target = NumericColumn(item);
+    }
+    buffer[Subscript(target, buffer.size())] =
+        StoredCell(call.RecArray[Subscript(target, call.RecArray.size())], call.encrypted);
+    rest = rest.substr(comma + 1);
+  }
+}
+
+void ClearRecord(RawRecord& buffer) {
+  for (auto& cell : buffer) cell.clear();
+}
+
+}  // namespace
+
+bool WriteModeW(Call& call, RawRecord& buffer) {
+  TempFile temp(ChooseTempForW(call.FilePath));
+  ByteWriter out(temp.Path());
+
+  long keyCol = 0;
+  bool matched = false;
+  const bool targetExists = FileExists(call.FilePath);
+  if (targetExists) {
+    ByteReader in(call.FilePath);
+    keyCol = -1;
+    TextArray header(buffer.size());
+    const bool headerRow = IsHeaderSpec(call.PrimaryKey);
+    if (headerRow) {
+      if (!in.AtEnd()) {
+        ReadRecord(in, buffer);
+        header = RecordText(buffer);
+        const VBool encrypted = call.encrypted ? kTrue : kFalse;
+        keyCol = GetColNumFromArray(HeaderColumnName(call.PrimaryKey), header, encrypted);
+        if (keyCol != -1) call.HeaderText = BuildHeaderText(header);
+        WriteRecord(out, buffer);
+        ClearRecord(buffer);
+      }
+    } else if (!TrimSpaces(call.PrimaryKey).empty()) {
+      keyCol = NumericColumn(call.PrimaryKey);
+    }
+
+    while (!in.AtEnd()) {
+      ReadRecord(in, buffer);
+      const Text key = CellText(buffer[Subscript(keyCol, buffer.size())], call.encrypted);
+      if (!key.empty()) {
+        if (KeyEquals(key, call.KeyValue)) {
+          UpdateRecord(call, buffer, header, headerRow);
+          matched = true;
+        }
+        WriteRecord(out, buffer);
+      }
+      ClearRecord(buffer);
+    }
+  }
+
+  if (!matched) {
+    for (size_t j = 0; j < buffer.size(); ++j) {
+      buffer[j] = StoredCell(call.RecArray[Subscript(static_cast<long>(j), call.RecArray.size())],
+                             call.encrypted);
+    }
+    buffer[Subscript(keyCol, buffer.size())] = StoredCell(call.KeyValue, call.encrypted);
+    WriteRecord(out, buffer);
+  }
+
+  out.Commit();
+  temp.ReplaceTarget(call.FilePath);
+  return true;
+}
+
+bool WriteModeWA(Call& call, RawRecord& buffer) {
+  TempFile temp(TempCandidate(call.FilePath, 0));
+  ByteWriter out(temp.Path());
+  if (call.Grid == nullptr) Fail(desc::kNoObject);
+  const FeatureGrid& grid = *call.Grid;
+  const std::int32_t lastRow = grid.Rows() - 1;
+  for (std::int32_t row = 0; row <= lastRow; ++row) {
+    for (size_t j = 0; j < buffer.size(); ++j) {
+      buffer[j] = StoredCell(grid.TextMatrix(row, static_cast<std::int32_t>(j)), call.encrypted);
+    }
+    WriteRecord(out, buffer);
+    ClearRecord(buffer);
+  }
+  out.Commit();
+  temp.ReplaceTarget(call.FilePath);
+  return true;
+}
+
+}  // namespace fl::recordfile

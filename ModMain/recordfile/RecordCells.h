@@ -1,0 +1,63 @@
+// Pieces shared by the reading and writing modes of FileReadWrite. Each mode
+// returns the call's result; failures are thrown to FileReadWrite's handler.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/grid.h"
+#include "platform/types.h"
+
+namespace fl::recordfile {
+
+// One record as stored: the bytes of each cell, without the counts.
+using RawRecord = std::vector<std::string>;
+
+// The arguments of one FileReadWrite call, as the modes use them.
+struct Call {
+  const Text& FilePath;
+  bool encrypted;
+  std::int16_t LastCol;
+  const Text& KeyValue;
+  TextArray& RecArray;
+  const Text& ColList;
+  FeatureGrid* Grid;
+  const Text& PrimaryKey;
+  Text& HeaderText;
+};
+
+bool ReadModeR(Call& call, RawRecord& buffer);
+bool ReadModeRA(Call& call, RawRecord& buffer);
+bool WriteModeW(Call& call, RawRecord& buffer);
+bool WriteModeWA(Call& call, RawRecord& buffer);
+
+// Fills rec (LastCol + 1 cells); fails with "Input past end of file" when the
+// file ends inside the record.
+void ReadRecord(ByteReader& in, RawRecord& rec);
+// Fails, writing nothing of the record, when a cell is too long for its count.
+void WriteRecord(ByteWriter& out, const RawRecord& rec);
+
+// A stored cell as text, deciphered when the file is enciphered; and back.
+Text CellText(const std::string& stored, bool encrypted);
+std::string StoredCell(const Text& text, bool encrypted);
+Text Decipher(const Text& text);
+Text Encipher(const Text& text);
+TextArray RecordText(const RawRecord& rec);
+
+// Element i of an array of size n; "Subscript out of range" outside it.
+std::size_t Subscript(long i, std::size_t n);
+
+Text TrimSpaces(const Text& text);
+bool KeyEquals(const Text& a, const Text& b);
+
+// The column a numeric specification names: the number at its start, rounded
+// half to even; "Overflow" outside the 16-bit range.
+std::int16_t NumericColumn(const Text& spec);
+
+bool IsHeaderSpec(const Text& primaryKey);
+Text HeaderColumnName(const Text& primaryKey);
+Text BuildHeaderText(const TextArray& header);
+
+}  // namespace fl::recordfile

@@ -1,0 +1,22 @@
+// The application object: where the running program lives and what it is called.
+#pragma once
+
+#include "platform/types.h"
+
+namespace fl {
+
+// The separator that joins a folder and a name in this platform's paths.
+extern const Text kPathSep;
+
+// Folder of the running executable, without a trailing separator except at a
+// root, where the platform's own value ends in one.
+Text AppFolder();
+
+// File name of the running executable without its extension.
+Text AppExeName();
+
+// The name under which the platform lists the running application.
+void SetAppTitle(const Text& title);
+Text AppTitle();
+
+}  // namespace fl

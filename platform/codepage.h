@@ -1,0 +1,34 @@
+// The system's ANSI code page: the one conversion between the system's 16-bit
+// text and the bytes of record files, the error log and query values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+namespace fl {
+
+// The code page number in use for this process (1252, 932, ...).
+int AnsiCodePage();
+
+// Selects the code page for this process; for tests and tools. Fails when the
+// platform has no conversion for it.
+void SetAnsiCodePage(int codePage);
+
+// Text to ANSI bytes; a character the code page cannot represent becomes "?".
+std::string ToAnsi(const Text& text);
+
+// ANSI bytes to text.
+Text FromAnsi(const std::string& bytes);
+
+// The code of one character in the code page as a signed 16-bit number: 0 to
+// 255 for a single byte, lead * 256 + trail (wrapped to 16 bits) for a
+// double-byte character, 63 for a character the code page lacks.
+std::int16_t AnsiCode(char16_t ch);
+
+// The character with that code; fails with "Invalid procedure call or
+// argument" when the code is no character of the code page.
+Text AnsiChar(long code);
+
+}  // namespace fl

@@ -1,0 +1,263 @@
+// The ANSI code page on POSIX: chosen once per process from the locale, the
+// way Windows picks a system code page for the user's language, and converted
+// with iconv.
+#include "platform/codepage.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "platform/failure.h"
+
+namespace fl {
+
+namespace {
+
+struct LanguageCodePage {
+  const char* language;
+  int codePage;
+};
+
+// Languages whose Windows system code page is not 1252.
+constexpr LanguageCodePage kLanguages[] = {
+    {"cs", 1250}, {"pl", 1250}, {"hu", 1250}, {"sk", 1250}, {"sl", 1250}, {"hr", 1250},
+    {"ro", 1250}, {"sq", 1250}, {"bs", 1250}, {"ru", 1251}, {"uk", 1251}, {"be", 1251},
+    {"bg", 1251}, {"mk", 1251}, {"sr", 1251}, {"kk", 1251}, {"ky", 1251}, {"tt", 1251},
+    {"mn", 1251}, {"tg", 1251}, {"ba", 1251}, {"el", 1253}, {"tr", 1254}, {"az", 1254},
+    {"uz", 1254}, {"he", 1255}, {"iw", 1255}, {"yi", 1255}, {"ar", 1256}, {"fa", 1256},
+    {"ur", 1256}, {"ps", 1256}, {"lt", 1257}, {"lv", 1257}, {"et", 1257}, {"vi", 1258},
+    {"th", 874},  {"ja", 932},  {"ko", 949},
+};
+
+int CodePageForLocale(const char* locale) {
+  if (locale == nullptr || *locale == '\0') return 1252;
+  std::string name(locale);
+  std::string lang = name.substr(0, name.find_first_of("_.@"));
+  std::string region;
+  size_t us = name.find('_');
+  if (us != std::string::npos) region = name.substr(us + 1, 2);
+  if (lang == "zh") {
+    return (region == "TW" || region == "HK" || region == "MO") ? 950 : 936;
+  }
+  // Serbian in Latin script uses the Central European page.
+  if (lang == "sr" && name.find("@latin") != std::string::npos) return 1250;
+  for (const auto& entry : kLanguages) {
+    if (lang == entry.language) return entry.codePage;
+  }
+  return 1252;  // Western European, and the C/POSIX locale
+}
+
+const char* EnvLocale() {
+  for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* v = std::getenv(var);
+    if (v != nullptr && *v != '\0') return v;
+  }
+  return nullptr;
+}
+
+bool IsDoubleByte(int cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
+
+// Tables for a single-byte page, built once through iconv. Bytes that the page
+// leaves undefined map to the control character of the same value, as the
+// Windows conversion does, so any byte survives a round trip.
+struct SingleByteTables {
+  std::array<char16_t, 256> toText{};
+  std::array<unsigned char, 65536> toAnsi{};
+  std::array<bool, 65536> represented{};
+};
+
+struct State {
+  int codePage = 0;
+  std::string iconvName;
+  std::unique_ptr<SingleByteTables> tables;  // single-byte pages only
+};
+
+std::mutex gMutex;
+State* gState = nullptr;
+
+std::string IconvName(int cp) { return "CP" + std::to_string(cp); }
+
+std::unique_ptr<SingleByteTables> BuildTables(const std::string& name) {
+  iconv_t cd = iconv_open("UTF-16LE", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  auto t = std::make_unique<SingleByteTables>();
+  for (int b = 0; b < 256; ++b) {
+    char in = static_cast<char>(b);
+    char out[8];
+    char* ip = &in;
+    char* op = out;
+    size_t il = 1, ol = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    size_t r = iconv(cd, &ip, &il, &op, &ol);
+    char16_t ch = static_cast<char16_t>(b);
+    if (r != static_cast<size_t>(-1) && ol == sizeof out - 2) {
+      ch = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                 (static_cast<unsigned char>(out[1]) << 8));
+    }
+    t->toText[b] = ch;
+  }
+  iconv_close(cd);
+  // Fill in reverse order so that where two bytes decode alike, the lower byte wins.
+  for (int b = 255; b >= 0; --b) {
+    t->toAnsi[t->toText[b]] = static_cast<unsigned char>(b);
+    t->represented[t->toText[b]] = true;
+  }
+  return t;
+}
+
+State* MakeState(int cp) {
+  auto s = std::make_unique<State>();
+  s->codePage = cp;
+  s->iconvName = IconvName(cp);
+  if (IsDoubleByte(cp)) {
+    iconv_t cd = iconv_open("UTF-16LE", s->iconvName.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+    iconv_close(cd);
+  } else {
+    s->tables = BuildTables(s->iconvName);
+    if (!s->tables) return nullptr;
+  }
+  return s.release();
+}
+
+const State& Current() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  if (gState == nullptr) {
+    gState = MakeState(CodePageForLocale(EnvLocale()));
+    if (gState == nullptr) gState = MakeState(1252);
+  }
+  return *gState;
+}
+
+// Converts one UTF-16 unit to the bytes of a double-byte page; empty when the
+// page has no such character.
+std::string DbcsEncodeUnit(iconv_t cd, char16_t ch) {
+  if (ch >= 0xD800 && ch <= 0xDFFF) return {};
+  char in[2] = {static_cast<char>(ch & 0xFF), static_cast<char>(ch >> 8)};
+  char out[8];
+  char* ip = in;
+  char* op = out;
+  size_t il = 2, ol = sizeof out;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1)) return {};
+  return std::string(out, sizeof out - ol);
+}
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) Fail(u"No conversion for the ANSI code page");
+  }
+  ~Iconv() { iconv_close(cd_); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+int AnsiCodePage() { return Current().codePage; }
+
+void SetAnsiCodePage(int codePage) {
+  State* s = MakeState(codePage);
+  if (s == nullptr) Fail(u"No conversion for code page " + FromUtf8(std::to_string(codePage)));
+  std::lock_guard<std::mutex> lock(gMutex);
+  delete gState;
+  gState = s;
+}
+
+std::string ToAnsi(const Text& text) {
+  const State& st = Current();
+  std::string out;
+  out.reserve(text.size());
+  if (st.tables) {
+    for (char16_t ch : text) out += st.tables->represented[ch] ? char(st.tables->toAnsi[ch]) : '?';
+    return out;
+  }
+  Iconv cd(st.iconvName.c_str(), "UTF-16LE");
+  for (char16_t ch : text) {
+    std::string bytes = DbcsEncodeUnit(cd.get(), ch);
+    out += bytes.empty() ? std::string("?") : bytes;
+  }
+  return out;
+}
+
+Text FromAnsi(const std::string& bytes) {
+  const State& st = Current();
+  Text out;
+  out.reserve(bytes.size());
+  if (st.tables) {
+    for (char b : bytes) out += st.tables->toText[static_cast<unsigned char>(b)];
+    return out;
+  }
+  Iconv cd("UTF-16LE", st.iconvName.c_str());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    // Try a single byte, then a lead byte with its trail byte.
+    bool done = false;
+    for (size_t len = 1; len <= 2 && i + len <= bytes.size() && !done; ++len) {
+      char* ip = const_cast<char*>(bytes.data() + i);
+      char outBuf[8];
+      char* op = outBuf;
+      size_t il = len, ol = sizeof outBuf;
+      iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+      if (iconv(cd.get(), &ip, &il, &op, &ol) != static_cast<size_t>(-1) && il == 0 &&
+          ol <= sizeof outBuf - 2) {
+        for (size_t k = 0; k + 1 < sizeof outBuf - ol; k += 2) {
+          out += static_cast<char16_t>(static_cast<unsigned char>(outBuf[k]) |
+                                       (static_cast<unsigned char>(outBuf[k + 1]) << 8));
+        }
+        i += len;
+        done = true;
+      }
+    }
+    if (!done) {
+      out += u'\u30FB';  // Katakana middle dot: the Windows default for undecodable DBCS bytes
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::int16_t AnsiCode(char16_t ch) {
+  const State& st = Current();
+  if (st.tables) return st.tables->represented[ch] ? st.tables->toAnsi[ch] : 63;
+  Iconv cd(st.iconvName.c_str(), "UTF-16LE");
+  std::string bytes = DbcsEncodeUnit(cd.get(), ch);
+  if (bytes.empty()) return 63;
+  if (bytes.size() == 1) return static_cast<unsigned char>(bytes[0]);
+  unsigned v = (static_cast<unsigned char>(bytes[0]) << 8) | static_cast<unsigned char>(bytes[1]);
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+}
+
+Text AnsiChar(long code) {
+  const State& st = Current();
+  if (st.tables) {
+    if (code < 0 || code > 255) Fail(desc::kInvalidCall);
+    return Text(1, st.tables->toText[static_cast<size_t>(code)]);
+  }
+  if (code < -32768 || code > 65535) Fail(desc::kInvalidCall);
+  unsigned v = static_cast<unsigned>(code < 0 ? code + 65536 : code);
+  std::string bytes;
+  if (v > 255) bytes += static_cast<char>(v >> 8);
+  bytes += static_cast<char>(v & 0xFF);
+  Iconv cd("UTF-16LE", st.iconvName.c_str());
+  char* ip = bytes.data();
+  char outBuf[8];
+  char* op = outBuf;
+  size_t il = bytes.size(), ol = sizeof outBuf;
+  if (iconv(cd.get(), &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 ||
+      ol != sizeof outBuf - 2) {
+    Fail(desc::kInvalidCall);
+  }
+  return Text(1, static_cast<char16_t>(static_cast<unsigned char>(outBuf[0]) |
+                                       (static_cast<unsigned char>(outBuf[1]) << 8)));
+}
+
+}  // namespace fl

@@ -1,0 +1,43 @@
+#include "platform/posix/oserror.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace fl::posix {
+
+Text DescribeErrno(int err) {
+  switch (err) {
+    case ENOENT:
+      return desc::kFileNotFound;
+    case ENOTDIR:
+      return desc::kPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return desc::kPermission;
+    case ENOSPC:
+    case EDQUOT:
+      return desc::kDiskFull;
+    case ENAMETOOLONG:
+      return desc::kBadFileName;
+    case ENOMEM:
+      return desc::kOutOfMemory;
+    default: {
+      char buf[256];
+      // GNU strerror_r may return a static string instead of filling buf.
+      const char* msg = strerror_r(err, buf, sizeof buf);
+      return FromUtf8(msg) + u" (errno " + FromUtf8(std::to_string(err)) + u")";
+    }
+  }
+}
+
+void ThrowErrno(int err) { throw Failure(DescribeErrno(err)); }
+
+std::string NativePath(const Text& path) {
+  std::string p = ToUtf8(path);
+  // An embedded NUL would silently cut the path short at the OS.
+  if (p.find('\0') != std::string::npos) Fail(desc::kBadFileName);
+  return p;
+}
+
+}  // namespace fl::posix

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/failure.h"
+#include "platform/posix/codepage_posix.h"
 
 namespace fl {
 
@@ -34,7 +35,9 @@ constexpr LanguageCodePage kLanguages[] = {
     {"th", 874},  {"ja", 932},  {"ko", 949},
 };
 
-int CodePageForLocale(const char* locale) {
+}  // namespace
+
+int posix::CodePageForLocale(const char* locale) {
   if (locale == nullptr || *locale == '\0') return 1252;
   std::string name(locale);
   std::string lang = name.substr(0, name.find_first_of("_.@"));
@@ -51,6 +54,8 @@ int CodePageForLocale(const char* locale) {
   }
   return 1252;  // Western European, and the C/POSIX locale
 }
+
+namespace {
 
 const char* EnvLocale() {
   for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
@@ -128,7 +133,7 @@ State* MakeState(int cp) {
 const State& Current() {
   std::lock_guard<std::mutex> lock(gMutex);
   if (gState == nullptr) {
-    gState = MakeState(CodePageForLocale(EnvLocale()));
+    gState = MakeState(posix::CodePageForLocale(EnvLocale()));
     if (gState == nullptr) gState = MakeState(1252);
   }
   return *gState;

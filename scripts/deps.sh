@@ -1,0 +1,24 @@
+# Debian packages the build, the tests and the demo need; sourced by the
+# scripts, which install whatever is missing.
+FIRSTLOAD_PACKAGES=(
+  g++ cmake make pkg-config
+  googletest libgtest-dev libbenchmark-dev
+  libcurl4-openssl-dev libxml2-dev libgtk-3-dev
+  python3 xvfb x11-utils xdotool fonts-liberation
+)
+
+ensure_packages() {
+  local missing=()
+  local pkg
+  for pkg in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$pkg")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+}

@@ -1,0 +1,139 @@
+// The platform contract: files, the code page, the application object.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/app.h"
+#include "platform/codepage.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "tests/TestSupport.h"
+
+namespace fl {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+std::string DescriptionOf(const std::function<void()>& op) {
+  try {
+    op();
+  } catch (const Failure& f) {
+    return ToUtf8(f.Description());
+  }
+  return "";
+}
+
+TEST(Files, ExistenceDeletionAndMoves) {
+  TempDir dir;
+  WriteBytes(dir / "a.txt", "A");
+  std::filesystem::create_directory(dir / "folder");
+  EXPECT_TRUE(FileExists(dir.File("a.txt")));
+  EXPECT_FALSE(FileExists(dir.File("folder")));
+  EXPECT_FALSE(FileExists(dir.File("none.txt")));
+  EXPECT_FALSE(FileExists(dir.File(std::string("a.txt\0x", 7))));
+
+  EXPECT_EQ(DescriptionOf([&] { DeleteFile(dir.File("none.txt"), true); }), "File not found");
+  chmod((dir / "a.txt").c_str(), 0444);
+  EXPECT_EQ(DescriptionOf([&] { DeleteFile(dir.File("a.txt"), false); }), "Permission denied");
+  DeleteFile(dir.File("a.txt"), true);
+  EXPECT_FALSE(FileExists(dir.File("a.txt")));
+
+  WriteBytes(dir / "src.txt", "S");
+  WriteBytes(dir / "dst.txt", "D");
+  EXPECT_NE(DescriptionOf([&] { MoveFile(dir.File("src.txt"), dir.File("dst.txt")); }), "");
+  EXPECT_EQ(ReadBytes(dir / "dst.txt"), "D");
+  MoveFile(dir.File("src.txt"), dir.File("moved.txt"));
+  EXPECT_EQ(ReadBytes(dir / "moved.txt"), "S");
+
+  chmod((dir / "dst.txt").c_str(), 0444);
+  ReplaceFile(dir.File("moved.txt"), dir.File("dst.txt"));
+  EXPECT_EQ(ReadBytes(dir / "dst.txt"), "S");
+  EXPECT_FALSE(FileExists(dir.File("moved.txt")));
+}
+
+TEST(Files, ByteStreams) {
+  TempDir dir;
+  {
+    ByteWriter out(dir.File("b.bin"));
+    out.Write(std::string(70000, 'x'));
+    out.Write("yz", 2);
+    out.Commit();
+  }
+  ByteReader in(dir.File("b.bin"));
+  std::string got;
+  in.Read(69999, got);
+  EXPECT_EQ(got.size(), 69999u);
+  EXPECT_FALSE(in.AtEnd());
+  in.Read(3, got);
+  EXPECT_EQ(got, "xyz");
+  EXPECT_TRUE(in.AtEnd());
+  EXPECT_EQ(DescriptionOf([&] { in.Read(1, got); }), "Input past end of file");
+
+  EXPECT_EQ(DescriptionOf([&] { ByteReader missing(dir.File("none.bin")); }), "File not found");
+  EXPECT_EQ(DescriptionOf([&] { ByteWriter bad(dir.File("no/such/folder.bin")); }),
+            "File not found");
+  WriteFileBytes(dir.File("t.txt"), "one", false);
+  WriteFileBytes(dir.File("t.txt"), "two", false);
+  EXPECT_EQ(ReadFileBytes(dir.File("t.txt")), "onetwo");
+  WriteFileBytes(dir.File("t.txt"), "three", true);
+  EXPECT_EQ(ReadFileBytes(dir.File("t.txt")), "three");
+}
+
+TEST(Files, UnwritableFolderIsPermissionDenied) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempDir dir;
+  chmod(dir.Path().c_str(), 0555);
+  EXPECT_EQ(DescriptionOf([&] { ByteWriter w(dir.File("x.bin")); }), "Permission denied");
+}
+
+TEST(CodePage, ConvertsAndSubstitutesQuestionMarks) {
+  struct Case {
+    int codePage;
+    Text text;
+    std::string bytes;
+  } cases[] = {
+      {1252, u"caf\u00e9 \u20ac", "caf\xE9 \x80"},
+      {1252, u"\u4e00\u0416", "??"},
+      {1252, u"\u0081\u008d", "\x81\x8D"},  // bytes the page leaves undefined survive
+      {1251, u"\u0416\u00e9", "\xC6?"},
+      {1250, u"\u0142", "\xB3"},
+      {932, u"a\u3042\u00e9", "a\x82\xA0?"},
+      {936, u"\u4e00", "\xD2\xBB"},
+  };
+  for (const auto& c : cases) {
+    SetAnsiCodePage(c.codePage);
+    EXPECT_EQ(AnsiCodePage(), c.codePage);
+    EXPECT_EQ(ToAnsi(c.text), c.bytes) << c.codePage;
+    if (c.bytes.find('?') == std::string::npos) {
+      EXPECT_EQ(FromAnsi(c.bytes), c.text) << c.codePage;
+    }
+  }
+  SetAnsiCodePage(1252);
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  EXPECT_EQ(ToAnsi(FromAnsi(all)), all);
+  EXPECT_EQ(AnsiCode(u'a'), 97);
+  EXPECT_EQ(AnsiCode(u'\u4e00'), 63);
+  EXPECT_EQ(AnsiChar(128), u"\u20ac");
+  EXPECT_EQ(DescriptionOf([] { AnsiChar(256); }), "Invalid procedure call or argument");
+  EXPECT_EQ(DescriptionOf([] { AnsiChar(-1); }), "Invalid procedure call or argument");
+}
+
+TEST(Text, UpperCaseCoversMoreThanAscii) {
+  EXPECT_EQ(UpperText(u"zelvan \u00e9\u0436 ostra-vkp"), u"ZELVAN \u00c9\u0416 OSTRA-VKP");
+}
+
+TEST(App, ExecutableFolderAndName) {
+  EXPECT_EQ(AppExeName(), u"firstload_tests");
+  Text folder = AppFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), u'/');
+  EXPECT_TRUE(FileExists(folder + kPathSep + u"firstload_tests"));
+  SetAppTitle(u"Feature Downloader");
+  EXPECT_EQ(AppTitle(), u"Feature Downloader");
+}
+
+}  // namespace
+}  // namespace fl

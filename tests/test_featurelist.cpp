@@ -1,0 +1,115 @@
+// The feature-list string and its loader.
+#include <gtest/gtest.h>
+
+#include "ModMain/featurelist/StringToGrid.h"
+#include "tests/TestSupport.h"
+
+namespace fl {
+namespace {
+
+using Rows = std::vector<std::vector<Text>>;
+
+Rows RowsOf(const FeatureGrid& g) {
+  Rows rows;
+  for (std::int32_t r = 0; r < g.Rows(); ++r) {
+    std::vector<Text> cells;
+    for (std::int32_t c = 0; c < g.Cols(); ++c) cells.push_back(g.TextMatrix(r, c));
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+// Every row padded to width with empty cells.
+Rows Padded(Rows rows, size_t width) {
+  for (auto& r : rows) r.resize(width);
+  return rows;
+}
+
+TEST(StringToGrid, ListFormat) {
+  const std::vector<Text> blank;
+  struct Case {
+    Text list;
+    std::int16_t suppressGap;
+    Rows rows;
+    std::int32_t cols;
+  } cases[] = {
+      {u"F1/Tools/?/Yes#F2/A??B/x//y>F3/1##2/p>>q", 0,
+       {{u"F1", u"Tools", u"", u"Yes"}, {u"F2", u"A?B", u"x/y"}, blank, {u"F3", u"1#2", u"p>q"}, blank},
+       4},
+      {u"a/b/", 0, {{u"a", u"b"}, blank}, 2},
+      {u"/a", 0, {{u"a"}, blank}, 1},
+      {u"a/?/b", 0, {{u"a", u"", u"b"}, blank}, 3},
+      {u"a///b", 0, {{u"a/", u"b"}, blank}, 2},
+      {u"a//", 0, {{u"a/"}, blank}, 1},
+      {u"a///", 0, {{u"a//"}, blank}, 1},
+      {u"z/x//y/", 0, {{u"z", u"x/y/"}, blank}, 2},
+      {u"x//y/z/", 0, {{u"x/y", u"z"}, blank}, 2},
+      {u"a>>>b", 0, {{u"a>"}, blank, {u"b"}, blank}, 1},
+      {u"?", 0, {{u""}, blank}, 1},
+      {u"??", 0, {{u"?"}, blank}, 1},
+      {u"???", 0, {{u"??"}, blank}, 1},
+      {u"/", 0, {blank, blank}, 1},
+      {u"#", 0, {blank}, 1},
+      {u">", 0, {}, 1},
+      {u"", 0, {}, 1},
+      {u"a\tb/c", 0, {{u"a", u"b", u"c"}, blank}, 3},
+      {u"a>b", 1, {{u"a"}, {u"b"}}, 1},
+      {u"//b", 0, {{u"/b"}, blank}, 1},
+      {u"a##b#c", 0, {{u"a#b"}, {u"c"}, blank}, 1},
+  };
+  for (const auto& c : cases) {
+    test::AppFolderScope app;
+    FeatureGrid grid;
+    grid.SetCols(1);
+    StringToGrid(grid, c.list, c.suppressGap);
+    EXPECT_EQ(grid.Cols(), c.cols) << test::U8(c.list);
+    EXPECT_EQ(RowsOf(grid), Padded(c.rows, static_cast<size_t>(c.cols))) << test::U8(c.list);
+    EXPECT_TRUE(app.LogLines().empty());
+  }
+}
+
+TEST(StringToGrid, HandsTheGridOneTabEndedTextPerRow) {
+  // The row reaches the grid as F1 TAB Tools TAB TAB Yes TAB: the empty third
+  // cell keeps its column.
+  FeatureGrid grid;
+  grid.SetCols(4);
+  StringToGrid(grid, u"F1/Tools/?/Yes", 0);
+  ASSERT_EQ(grid.Rows(), 2);
+  EXPECT_EQ(grid.TextMatrix(0, 3), u"Yes");
+  EXPECT_EQ(grid.TextMatrix(0, 2), u"");
+}
+
+TEST(StringToGrid, AppendsAndNeverNarrows) {
+  FeatureGrid grid;
+  grid.SetCols(6);
+  grid.AddItem(u"existing");
+  StringToGrid(grid, u"a/b", 0);
+  EXPECT_EQ(grid.Cols(), 6);
+  ASSERT_EQ(grid.Rows(), 3);
+  EXPECT_EQ(grid.TextMatrix(0, 0), u"existing");
+  EXPECT_EQ(grid.TextMatrix(1, 1), u"b");
+}
+
+TEST(getintoarr, PairCountingWithTheEndOfTextRule) {
+  struct Case {
+    TextArray pieces;
+    TextArray resolved;
+  } cases[] = {
+      {{u"a", u"", u"", u"b"}, {u"a/", u"", u"", u"b"}},
+      {{u"a", u"", u""}, {u"a/", u"", u""}},
+      {{u"a", u"", u"", u""}, {u"a//", u"", u"", u""}},
+      {{u"", u"", u"b"}, {u"/b", u"", u""}},
+      {{u"x", u"", u"y", u"z", u""}, {u"x/y", u"", u"", u"z", u""}},
+      {{u"z", u"x", u"", u"y", u""}, {u"z", u"x/y/", u"", u"", u""}},
+      {{u"only"}, {u"only"}},
+      {{}, {}},
+  };
+  for (auto& c : cases) {
+    TextArray pieces = c.pieces;
+    getintoarr(pieces, u"/");
+    EXPECT_EQ(pieces, c.resolved);
+  }
+}
+
+}  // namespace
+}  // namespace fl

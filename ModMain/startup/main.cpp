@@ -1,2 +1,4 @@
-// Placeholder entry until the start-up sequence lands.
-int main() { return 0; }
+#include "ModMain/startup/FirstLoad_Main.h"
+#include "platform/process.h"
+
+int main() { fl::EndProcess(fl::FirstLoad_Main()); }

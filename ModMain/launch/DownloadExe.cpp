@@ -1,0 +1,57 @@
+#include "ModMain/launch/DownloadExe.h"
+
+#include "ModMain/ModMain.h"
+#include "ModMain/errorlog/Guarded.h"
+#include "ModMain/recordfile/RecordCells.h"
+#include "frmmain/frmmain.h"
+#include "platform/app.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace fl {
+
+using recordfile::TrimSpaces;
+
+void DownloadExe() {
+  Guarded(u"DownloadExe", [] {
+    const Text folder = AppPath + kPathSep + u"update";
+    if (FrmInternet_IsExeRunning(DownloadExeName, folder) != kFalse) return;
+    // The product part is the short code for Ostra-VKP and the product name
+    // for everything else.
+    const Text productPart = ProductName == u"Ostra-VKP" ? Text(u"VKP") : ProductName;
+    const Text parameters = productPart + u"*#OTHERFILE#" + FeatureName;
+    RunDownloadExe(parameters);
+  });
+}
+
+VBool FrmInternet_IsExeRunning(const Text& E, const Text& F) {
+  VBool result = kFalse;
+  Guarded(u"FrmInternet_IsExeRunning", [&] {
+    ProcessSnapshot snapshot;
+    if (!snapshot.Valid()) return;
+    const Text bareName = UpperText(TrimSpaces(E));
+    const Text fullPath = UpperText(F + kPathSep + E);
+    Text entry;
+    while (snapshot.Next(entry)) {
+      if (UpperText(TrimSpaces(entry)) == bareName || UpperText(entry) == fullPath) {
+        result = kTrue;
+        return;
+      }
+    }
+  });
+  return result;
+}
+
+std::int32_t RunDownloadExe(const Text& P) {
+  std::int32_t result = 0;
+  Guarded(u"RunDownloadExe", [&] {
+    // Asking for the handle loads the form again, hidden, if the retrieval
+    // flow has unloaded it.
+    const WindowHandle owner = frmmain::hWnd();
+    result = ShellExecute(owner, u"Open", AppPath + kPathSep + u"Update" + kPathSep + DownloadExeName,
+                          P, u"", SW_SHOWNORMAL);
+  });
+  return result;
+}
+
+}  // namespace fl

@@ -1,0 +1,85 @@
+// The fetch: the web form asks the feature web service for the list, and the
+// list is parsed into the form's grid and stored as FeatDlodsFile.
+#include "ModMain/ModMain.h"
+#include "ModMain/encoding/Encrypt.h"
+#include "ModMain/errorlog/Guarded.h"
+#include "ModMain/featurelist/StringToGrid.h"
+#include "ModMain/recordfile/FileReadWrite.h"
+#include "ModMain/startup/FirstLoad_Main.h"
+#include "frmmain/frmmain.h"
+#include "platform/events.h"
+
+namespace fl {
+
+namespace {
+
+const Text kError = u"ERROR";
+
+// Waits on the user-interface thread until a browser event has filled
+// WebRet, running every event meanwhile. When nothing can fill it any more
+// (no navigation under way, nothing queued), the wait ends as after a failed
+// navigation instead of hanging.
+void WaitForWebRet() {
+  while (WebRet.empty()) {
+    DoEvents();
+    if (!WebRet.empty()) break;
+    if (!EventsPending() && !EventSourcesActive()) {
+      frmmain::Myweb_NavigateError();
+      break;
+    }
+    WaitForEvents();
+  }
+}
+
+}  // namespace
+
+VBool CreateFeatDlod_txt() {
+  VBool result = kFalse;
+  Guarded(u"CreateFeatDlod_txt", [&] {
+    frmmain::Show();
+    if (GetFeaturesDetailsFromWebsite() == kTrue) result = kTrue;
+  });
+  return result;
+}
+
+VBool GetFeaturesDetailsFromWebsite() {
+  VBool result = kFalse;
+  Guarded(u"GetFeaturesDetailsFromWebsite", [&] {
+    TextArray record(26);
+    Text query = GetCustDet();
+    const Text code = ProductName == u"Ostra-VKP" ? u"VKP" : u"QUEND";
+    std::uint8_t encode = 0;
+    query += u"&" + Text(u"APPCODE") + u"=" + Encryptmethod2(code, encode);
+    encode = 0;
+    query += u"&" + Text(u"FeatureName=") + Encryptmethod2(FeatureName, encode);
+
+    WebRet.clear();
+    frmmain::GetWebRetForFeatures(query);
+    WaitForWebRet();
+
+    if (WebRet != kError && !WebRet.empty()) {
+      FeatureGrid& grid = frmmain::Form().msfgFeatures;
+      grid.SetRows(0);
+      StringToGrid(grid, WebRet, 0);
+      // The writer reads columns 0 to 25 of every row.
+      grid.SetCols(26);
+      if (grid.Rows() > 0) {
+        const VBool notEnciphered = kFalse;
+        Text headerText;
+        FileReadWrite(FeatDlodsFile, notEnciphered, 25, u"", u"WA", record, u"", &grid, u"",
+                      headerText);
+        result = kTrue;
+      }
+      frmmain::Unload();
+    }
+  });
+  return result;
+}
+
+Text GetCustDet() {
+  Text result;
+  Guarded(u"GetCustDet", [] {});
+  return result;
+}
+
+}  // namespace fl

@@ -1,0 +1,100 @@
+#include "frmmain/frmmain.h"
+
+#include <memory>
+
+#include "ModMain/ModMain.h"
+#include "ModMain/errorlog/Guarded.h"
+#include "platform/events.h"
+
+namespace fl {
+
+namespace {
+
+std::unique_ptr<frmmainForm> gForm;
+
+// Twips at 15 to the pixel, as the form was laid out.
+WindowDesign Design() {
+  WindowDesign d;
+  d.caption = u"Zelvan's Downloader";
+  d.clientWidth = 5820 / 15;
+  d.clientHeight = 630 / 15;
+  d.labelText = u"Connecting to Zelvan's website. Please Wait......";
+  d.labelLeft = 240 / 15;
+  d.labelTop = 120 / 15;
+  d.labelWidth = 4380 / 15;
+  d.labelHeight = 240 / 15;
+  d.fontName = u"Arial";
+  d.fontPoints = 9.75;
+  return d;
+}
+
+const Text kError = u"ERROR";
+
+}  // namespace
+
+frmmainForm::frmmainForm() : lblWait(Design().labelText), window(Design()) {
+  Myweb.DocumentComplete = [] { frmmain::Myweb_DocumentComplete(); };
+  Myweb.NavigateError = [] { frmmain::Myweb_NavigateError(); };
+  window.UserClosed = [] { frmmain::Form_Unload(); };
+}
+
+namespace frmmain {
+
+frmmainForm& Form() {
+  if (!gForm) {
+    gForm = std::make_unique<frmmainForm>();
+    Form_Load();
+  }
+  return *gForm;
+}
+
+bool Loaded() { return gForm != nullptr; }
+
+void Show() { Form().window.Show(); }
+
+void Unload() { gForm.reset(); }
+
+WindowHandle hWnd() { return Form().window.Handle(); }
+
+void GetWebRetForFeatures(const Text& CustomerDetails) {
+  Guarded(u"GetWebRetForFeatures", [&] {
+    const Text address = u"http://" + FeatureServiceHost() + u"/Features.aspx?" + CustomerDetails;
+    Form().Myweb.Navigate(address, navNoReadFromCache | navNoWriteToCache);
+  });
+}
+
+void Form_Load() {
+  Guarded(u"Form_Load", [] {});
+}
+
+// The user closed the window while it waits: the page will not be wanted, so
+// its navigation is cancelled and the wait ends as after a failed one.
+void Form_Unload() {
+  if (!gForm) return;
+  gForm->Myweb.Stop();
+  if (WebRet.empty()) WebRet = kError;
+  gForm->window.Hide();
+  // The form cannot be destroyed from inside its own window's event.
+  PostEvent([] { Unload(); });
+}
+
+void Myweb_DocumentComplete() {
+  // Each failing step is skipped and nothing is logged: any page without the
+  // field ends as "ERROR".
+  if (WebRet == kError) return;
+  Text text;
+  try {
+    text = Form().Myweb.Document()->Member(u"Form1")->Member(u"txtvalue")->Property(u"value");
+  } catch (...) {
+    text.clear();
+  }
+  WebRet = text.empty() ? kError : text;
+}
+
+void Myweb_NavigateError() {
+  Guarded(u"Myweb_NavigateError", [] { WebRet = kError; });
+}
+
+}  // namespace frmmain
+
+}  // namespace fl

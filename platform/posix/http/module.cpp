@@ -1,0 +1,52 @@
+#include <curl/curl.h>
+
+#include <exception>
+
+#include "platform/posix/http/internal.h"
+
+namespace fl::posix::http {
+
+namespace {
+
+class CurlStack final : public Stack {
+ public:
+  // Both libraries want their global set-up done once, before any thread
+  // uses them; the factory runs on the user-interface thread.
+  CurlStack() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    xmlInitParser();
+  }
+
+  Outcome Load(const std::string& url, const std::atomic<bool>& cancel) override {
+    Outcome outcome;
+    try {
+      Response response;
+      outcome.error = Fetch(url, cancel, &response);
+      if (!outcome.error.empty()) return outcome;
+      if (cancel) {
+        outcome.error = "cancelled";
+        return outcome;
+      }
+      outcome.document = ParsePage(response.body, response.contentType);
+      if (!outcome.document) outcome.error = "libxml2 could not parse the page";
+    } catch (const std::exception& e) {
+      outcome.document.reset();
+      outcome.error = e.what();
+    }
+    return outcome;
+  }
+};
+
+}  // namespace
+
+}  // namespace fl::posix::http
+
+extern "C" __attribute__((visibility("default"))) fl::posix::http::Stack* FirstLoadHttpStack(
+    int version) {
+  using namespace fl::posix::http;
+  if (version != kInterfaceVersion) return nullptr;
+  // Lives as long as the process: the module is never unloaded, and
+  // navigations may still be winding down while the program exits.
+  static Stack* const stack = new CurlStack;
+  return stack;
+}

@@ -1,0 +1,107 @@
+#include <curl/curl.h>
+
+#include "platform/posix/http/internal.h"
+
+namespace fl::posix::http {
+
+namespace {
+
+struct Sink {
+  std::string* body;
+  bool tooLarge = false;
+};
+
+size_t OnData(char* data, size_t size, size_t count, void* user) {
+  auto* sink = static_cast<Sink*>(user);
+  size_t bytes = size * count;
+  if (sink->body->size() + bytes > kMaxBody) {
+    sink->tooLarge = true;
+    return 0;  // anything short of bytes aborts the transfer
+  }
+  sink->body->append(data, bytes);
+  return bytes;
+}
+
+// Called at least once a second even while nothing arrives, so a Stop is
+// noticed promptly.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(user)->load() ? 1 : 0;
+}
+
+struct EasyFree {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct ListFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+}  // namespace
+
+std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Response* response) {
+  std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
+  if (!curl) return "libcurl could not start a transfer";
+  // Nothing is cached on this side, and no cache on the way may answer.
+  curl_slist* list = nullptr;
+  for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache",
+                             "Accept: text/html,application/xhtml+xml,*/*;q=0.8"}) {
+    curl_slist* grown = curl_slist_append(list, header);
+    if (grown == nullptr) {
+      curl_slist_free_all(list);
+      return "out of memory";
+    }
+    list = grown;
+  }
+  std::unique_ptr<curl_slist, ListFree> headers(list);
+
+  Sink sink{&response->body};
+  char detail[CURL_ERROR_SIZE] = "";
+  CURLcode rc = CURLE_OK;
+  auto set = [&](CURLoption option, auto value) {
+    if (rc == CURLE_OK) rc = curl_easy_setopt(curl.get(), option, value);
+  };
+  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_DEFAULT_PROTOCOL, "http");
+  // A page may send the browser on to another page, never to another scheme.
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, 20L);
+  set(CURLOPT_HTTPHEADER, headers.get());
+  set(CURLOPT_USERAGENT, "FirstLoad/1.0");
+  set(CURLOPT_ACCEPT_ENCODING, "");
+  // Cookies set along a redirect chain reach the next hop, in memory only.
+  set(CURLOPT_COOKIEFILE, "");
+  set(CURLOPT_FAILONERROR, 1L);
+  set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBody));
+  set(CURLOPT_CONNECTTIMEOUT, 30L);
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, 60L);
+  set(CURLOPT_NOSIGNAL, 1L);
+  // A cancelled transfer must not wait for a name lookup that hangs.
+  set(CURLOPT_QUICK_EXIT, 1L);
+  set(CURLOPT_WRITEFUNCTION, OnData);
+  set(CURLOPT_WRITEDATA, &sink);
+  set(CURLOPT_NOPROGRESS, 0L);
+  set(CURLOPT_XFERINFOFUNCTION, OnProgress);
+  set(CURLOPT_XFERINFODATA, &cancel);
+  set(CURLOPT_ERRORBUFFER, detail);
+  if (rc != CURLE_OK) return std::string("libcurl refused an option: ") + curl_easy_strerror(rc);
+
+  rc = curl_easy_perform(curl.get());
+  if (sink.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) return "the page is larger than 16 MiB";
+  if (rc != CURLE_OK) {
+    std::string why = curl_easy_strerror(rc);
+    if (detail[0] != '\0') why += std::string(": ") + detail;
+    return why;
+  }
+  long status = 0;
+  curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (status >= 400) return "HTTP status " + std::to_string(status);
+  const char* type = nullptr;
+  if (curl_easy_getinfo(curl.get(), CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) {
+    response->contentType = type;
+  }
+  return "";
+}
+
+}  // namespace fl::posix::http

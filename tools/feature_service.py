@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""A local stand-in for the feature web service, for the demo and the tests.
+
+Answers GET /Features.aspx?&APPCODE=<digits>&FeatureName=<digits> with a page
+whose form "Form1" holds the feature list in its field "txtvalue". The values
+arrive digit-encoded (each character's code, three digits, reversed); the
+default answer lists a few features built from the decoded product code and
+feature name.
+
+  feature_service.py [--port N] [--answer KIND] [--delay SECONDS] [--log FILE]
+
+KIND is one of
+  ok            the list built from the query (the default)
+  list:TEXT     exactly TEXT as the list
+  error         the field holds ERROR
+  empty         the field is empty
+  noform        a page without the form
+  status:N      HTTP status N with an error page
+  redirect      a redirect to /Features.aspx on the same server, then ok
+Prints "PORT <n>" once it listens; every request's path and query go to the
+--log file, one line each. Listens on 127.0.0.1 only.
+"""
+import argparse
+import html
+import http.server
+import sys
+import threading
+import time
+from urllib.parse import parse_qsl, urlsplit
+
+CODE_PAGE = "cp1252"
+
+
+def decode_digits(digits):
+    """The inverse of the query encoding: groups of three digits, reversed."""
+    out = bytearray()
+    for i in range(0, len(digits), 3):
+        group = digits[i:i + 3][::-1]
+        if not group.isdigit() or int(group) > 255:
+            raise ValueError("not an encoded value: %r" % digits)
+        out.append(int(group))
+    return out.decode(CODE_PAGE, errors="replace")
+
+
+def escape_cell(text):
+    """A cell of the list format: separators doubled, "?" doubled."""
+    if text == "":
+        return "?"
+    return (text.replace("?", "??").replace("/", "//").replace("#", "##")
+            .replace(">", ">>"))
+
+
+def build_list(appcode, feature):
+    rows = [
+        [feature, appcode, feature.replace(" ", "") + ".zip", "12.4 MB"],
+        [feature + " Help", appcode, "help.zip", ""],
+    ]
+    updates = [["Updates", appcode, "patch-1.2.zip", "0.9 MB"]]
+    groups = [rows, updates]
+    return ">".join("#".join("/".join(escape_cell(c) for c in row) for row in g)
+                    for g in groups)
+
+
+def page(value):
+    return ("<!DOCTYPE html><html><head><meta charset=\"windows-1252\">"
+            "<title>Features</title></head><body>"
+            "<form name=\"Form1\" id=\"Form1\" method=\"post\" action=\"Features.aspx\">"
+            "<input type=\"hidden\" name=\"txtvalue\" id=\"txtvalue\" value=\"%s\">"
+            "</form></body></html>" % html.escape(value, quote=True))
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    answer = "ok"
+    delay = 0.0
+    log_file = None
+    log_lock = threading.Lock()
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        if self.log_file:
+            with self.log_lock, open(self.log_file, "a", encoding="utf-8") as log:
+                log.write(self.path + "\n")
+        url = urlsplit(self.path)
+        if self.delay:
+            time.sleep(self.delay)
+        answer = self.answer
+        if url.path == "/Features2.aspx" or answer != "redirect":
+            if url.path not in ("/Features.aspx", "/Features2.aspx"):
+                return self.send(404, "<html><body>Not found</body></html>")
+        if answer == "redirect":
+            if url.path == "/Features.aspx":
+                return self.send(302, "", location="/Features2.aspx?" + url.query)
+            answer = "ok"
+        if answer.startswith("status:"):
+            return self.send(int(answer[7:]), "<html><body>Service error</body></html>")
+        if answer == "noform":
+            return self.send(200, "<html><body>No form here</body></html>")
+        if answer == "error":
+            return self.send(200, page("ERROR"))
+        if answer == "empty":
+            return self.send(200, page(""))
+        if answer.startswith("list:"):
+            return self.send(200, page(answer[5:]))
+        try:
+            query = dict(parse_qsl(url.query, keep_blank_values=True))
+            appcode = decode_digits(query.get("APPCODE", ""))
+            feature = decode_digits(query.get("FeatureName", ""))
+        except ValueError:
+            return self.send(400, "<html><body>Bad query</body></html>")
+        return self.send(200, page(build_list(appcode, feature)))
+
+    def send(self, status, body, location=None):
+        data = body.encode(CODE_PAGE, errors="replace")
+        self.send_response(status)
+        self.send_header("Content-Type", "text/html; charset=windows-1252")
+        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Cache-Control", "no-store")
+        if location:
+            self.send_header("Location", location)
+        self.end_headers()
+        self.wfile.write(data)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--answer", default="ok")
+    parser.add_argument("--delay", type=float, default=0.0)
+    parser.add_argument("--log")
+    args = parser.parse_args()
+    Handler.answer = args.answer
+    Handler.delay = args.delay
+    Handler.log_file = args.log
+    http.server.ThreadingHTTPServer.allow_reuse_address = True
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server.daemon_threads = True
+    print("PORT %d" % server.server_address[1], flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -14,177 +14,14 @@
 #include <sstream>
 #include <thread>
 
-#include "ModMain/recordfile/FileReadWrite.h"
 #include "platform/codepage.h"
-#include "platform/failure.h"
-#include "tests/TestSupport.h"
+#include "tests/e2e/Harness.h"
 
 namespace fl {
 namespace {
 
-namespace fs = std::filesystem;
-using test::ReadBytes;
-using test::RecordBytes;
-using test::TempDir;
-using test::WriteBytes;
-
-const fs::path kBuild = FIRSTLOAD_BUILD_DIR;
-const fs::path kSource = FIRSTLOAD_SOURCE_DIR;
-const int kPort = FIRSTLOAD_TEST_SERVICE_PORT;
-
-struct Outcome {
-  int status = -1;
-  std::string err;
-};
-
-// Runs a program with a time limit; returns its exit status and standard
-// error.
-Outcome RunProgram(const std::vector<std::string>& argv, bool headless, int timeoutSeconds = 90) {
-  int errPipe[2];
-  EXPECT_EQ(pipe(errPipe), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(errPipe[1], 2);
-    close(errPipe[0]);
-    close(errPipe[1]);
-    if (headless) {
-      unsetenv("DISPLAY");
-      unsetenv("WAYLAND_DISPLAY");
-    }
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  close(errPipe[1]);
-  Outcome out;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  char buf[4096];
-  for (;;) {
-    pollfd p{errPipe[0], POLLIN, 0};
-    if (poll(&p, 1, 200) > 0) {
-      ssize_t n = read(errPipe[0], buf, sizeof buf);
-      if (n <= 0) break;
-      out.err.append(buf, static_cast<size_t>(n));
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      ADD_FAILURE() << "FirstLoad did not end in time";
-      break;
-    }
-  }
-  close(errPipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  out.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return out;
-}
-
-// The example feature service on the port the tests' FirstLoad asks.
-class Service {
- public:
-  explicit Service(const std::string& answer, const fs::path& log) {
-    int outPipe[2];
-    EXPECT_EQ(pipe(outPipe), 0);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(outPipe[1], 1);
-      close(outPipe[0]);
-      close(outPipe[1]);
-      const std::string script = (kSource / "tools" / "feature_service.py").string();
-      const std::string port = std::to_string(kPort);
-      execlp("python3", "python3", script.c_str(), "--port", port.c_str(), "--answer",
-             answer.c_str(), "--log", log.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(outPipe[1]);
-    std::string line;
-    char ch;
-    pollfd p{outPipe[0], POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0 && read(outPipe[0], &ch, 1) == 1 && ch != '\n') line += ch;
-    close(outPipe[0]);
-    EXPECT_EQ(line, "PORT " + std::to_string(kPort)) << "the example service did not start";
-  }
-  ~Service() {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_;
-};
-
-// An installed application folder with a setup record and a stand-in
-// download program that records how it was started.
-class AppFolder {
- public:
-  AppFolder() {
-    fs::copy_file(kBuild / "testhost" / "FirstLoad", dir_ / "FirstLoad");
-    fs::copy_file(kBuild / "libFirstLoadHttp.so", dir_ / "libFirstLoadHttp.so");
-    fs::copy_file(kBuild / "libFirstLoadGtk.so", dir_ / "libFirstLoadGtk.so");
-    fs::create_directory(dir_ / "Update");
-  }
-
-  fs::path operator/(const std::string& name) const { return dir_ / name; }
-
-  void WriteSetup(const std::string& product, const std::string& feature) {
-    TextArray record(26);
-    record[1] = FromAnsi(product);
-    record[2] = FromAnsi(feature);
-    Text header;
-    const VBool plain = kFalse;
-    ASSERT_EQ(FileReadWrite(FromUtf8((dir_ / "Orvistane.txt").string()), plain, 25, u"ZELVAN",
-                            u"W", record, u"", nullptr, u"0", header),
-              kTrue);
-  }
-
-  void InstallDownloader(const std::string& name) {
-    const fs::path program = dir_ / "Update" / name;
-    WriteBytes(program,
-               "#!/bin/sh\n"
-               "# records how it was started\n"
-               "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } "
-               "> \"$(dirname \"$0\")/started-with.txt.part\"\n"
-               "mv \"$(dirname \"$0\")/started-with.txt.part\" \"$(dirname \"$0\")/started-with.txt\"\n");
-    fs::permissions(program, fs::perms::owner_all);
-  }
-
-  Outcome Run(bool headless = true) {
-    return RunProgram({(dir_ / "FirstLoad").string()}, headless);
-  }
-
-  // The download program's argument, once it has started; nullopt when it
-  // was not started within a few seconds.
-  std::optional<std::string> LaunchParameters(int waitMs = 5000) {
-    const fs::path record = dir_ / "Update" / "started-with.txt";
-    for (int waited = 0; waited < waitMs && !fs::exists(record); waited += 50) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!fs::exists(record)) return std::nullopt;
-    std::string text = ReadBytes(record);
-    fs::remove(record);
-    EXPECT_EQ(text.substr(0, 2), "1\n") << "the parameter string must be one argument: " << text;
-    text = text.substr(2);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-  }
-
-  std::vector<std::string> Requests() const {
-    std::vector<std::string> lines;
-    std::ifstream in(dir_ / "service.log");
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-
-  std::string Log() const {
-    return fs::exists(dir_ / "NetError.log") ? ReadBytes(dir_ / "NetError.log") : "";
-  }
-
- private:
-  TempDir tmp_;
-  fs::path dir_ = tmp_.Path();
-};
+using namespace test;
+using namespace test::e2e;
 
 std::string Records(const std::vector<std::vector<std::string>>& rows) {
   std::string out;
@@ -268,6 +105,19 @@ TEST(EndToEnd, FailedFetchesShowTheMessageAndStoreAndStartNothing) {
     EXPECT_EQ(app.LaunchParameters(500), std::nullopt) << c.answer;
     EXPECT_EQ(app.Log(), "") << c.answer;
   }
+}
+
+TEST(EndToEnd, WithoutTheHttpModuleTheWaitEndsAsAFailedFetch) {
+  AppFolder app;
+  app.WriteSetup("Ostra-VKP", "Photo Tools");
+  app.InstallDownloader("VKPDownload.exe");
+  fs::remove(app / "libFirstLoadHttp.so");
+  Outcome run = app.Run();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, kNotice + Message("Photo Tools"));
+  EXPECT_EQ(app.Log().rfind("Desc:Cannot load libFirstLoadHttp.so: ", 0), 0u) << app.Log();
+  EXPECT_NE(app.Log().find(", Proc:GetWebRetForFeatures, in FirstLoad, At: "), std::string::npos);
+  EXPECT_EQ(app.LaunchParameters(500), std::nullopt);
 }
 
 TEST(EndToEnd, SetupRecordDecidesProductProgramAndQuery) {

@@ -8,6 +8,8 @@
 
 namespace fl::frmmain {
 
-Text FeatureServiceHost() { return u"" FIRSTLOAD_FEATURE_SERVICE_HOST; }
+Text FeatureServiceHost() {
+  return u"" FIRSTLOAD_FEATURE_SERVICE_HOST;
+}
 
 }  // namespace fl::frmmain

@@ -48,13 +48,21 @@ frmmainForm& Form() {
   return *gForm;
 }
 
-bool Loaded() { return gForm != nullptr; }
+bool Loaded() {
+  return gForm != nullptr;
+}
 
-void Show() { Form().window.Show(); }
+void Show() {
+  Form().window.Show();
+}
 
-void Unload() { gForm.reset(); }
+void Unload() {
+  gForm.reset();
+}
 
-WindowHandle hWnd() { return Form().window.Handle(); }
+WindowHandle hWnd() {
+  return Form().window.Handle();
+}
 
 void GetWebRetForFeatures(const Text& CustomerDetails) {
   Guarded(u"GetWebRetForFeatures", [&] {

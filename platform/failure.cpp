@@ -5,8 +5,12 @@ namespace fl {
 Failure::Failure(Text description)
     : description_(std::move(description)), what_(ToUtf8(description_)) {}
 
-void Fail(const char16_t* description) { throw Failure(Text(description)); }
-void Fail(Text description) { throw Failure(std::move(description)); }
+void Fail(const char16_t* description) {
+  throw Failure(Text(description));
+}
+void Fail(Text description) {
+  throw Failure(std::move(description));
+}
 
 std::string ToUtf8(const Text& text) {
   std::string out;
@@ -67,7 +71,8 @@ Text FromUtf8(const std::string& bytes) {
       if (i + j >= n || (static_cast<unsigned char>(bytes[i + j]) & 0xC0) != 0x80) break;
       c = (c << 6) | (static_cast<unsigned char>(bytes[i + j]) & 0x3F);
     }
-    if (j <= static_cast<size_t>(extra) || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    if (j <= static_cast<size_t>(extra) || c < min || c > 0x10FFFF ||
+        (c >= 0xD800 && c <= 0xDFFF)) {
       out += u'\uFFFD';
       i += j;
       continue;

@@ -46,7 +46,8 @@ class RecordFile : public ::testing::Test {
   fs::path Path(const std::string& name) const { return app.Dir() / name; }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(app.Dir().Path())) names.push_back(e.path().filename());
+    for (const auto& e : fs::directory_iterator(app.Dir().Path()))
+      names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
   }

@@ -37,7 +37,9 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-Text TempDir::File(const std::string& name) const { return FromUtf8((path_ / name).string()); }
+Text TempDir::File(const std::string& name) const {
+  return FromUtf8((path_ / name).string());
+}
 
 AppFolderScope::AppFolderScope() : savedAppPath_(AppPath) {
   AppPath = FromUtf8(dir_.Path().string());
@@ -68,7 +70,8 @@ std::vector<std::string> AppFolderScope::LoggedProcs() const {
   for (const auto& line : LogLines()) {
     size_t p = line.find(", Proc:");
     size_t q = line.find(", in ", p);
-    if (p != std::string::npos && q != std::string::npos) procs.push_back(line.substr(p + 7, q - p - 7));
+    if (p != std::string::npos && q != std::string::npos)
+      procs.push_back(line.substr(p + 7, q - p - 7));
   }
   return procs;
 }
@@ -85,8 +88,12 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-Text T(const std::string& utf8) { return FromUtf8(utf8); }
-std::string U8(const Text& text) { return ToUtf8(text); }
+Text T(const std::string& utf8) {
+  return FromUtf8(utf8);
+}
+std::string U8(const Text& text) {
+  return ToUtf8(text);
+}
 
 XServer::XServer() {
   int fds[2];

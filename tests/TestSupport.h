@@ -45,8 +45,8 @@ class AppFolderScope {
 
 std::string ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
-Text T(const std::string& utf8);     // UTF-8 literal to text
-std::string U8(const Text& text);    // text to UTF-8, for messages
+Text T(const std::string& utf8);   // UTF-8 literal to text
+std::string U8(const Text& text);  // text to UTF-8, for messages
 
 // A private X server (Xvfb) for window tests; DISPLAY points at it while it
 // lives. Skips the test when Xvfb is not installed.

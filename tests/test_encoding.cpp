@@ -10,8 +10,12 @@ namespace {
 
 using test::AppFolderScope;
 
-Text Enc(const Text& text, std::int16_t direction) { return Encrypt(text, direction); }
-Text Digits(const Text& text, std::uint8_t direction) { return Encryptmethod2(text, direction); }
+Text Enc(const Text& text, std::int16_t direction) {
+  return Encrypt(text, direction);
+}
+Text Digits(const Text& text, std::uint8_t direction) {
+  return Encryptmethod2(text, direction);
+}
 
 Text Printable() {
   Text all;
@@ -129,8 +133,8 @@ TEST(Encryptmethod2, FailuresGiveEmptyTextAndALogLine) {
     EXPECT_EQ(Digits(c.text, c.direction), u"");
     auto lines = app.LogLines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind(std::string("Desc:") + c.description + ", Proc:Encryptmethod2, in ", 0),
-              0u)
+    EXPECT_EQ(
+        lines[0].rfind(std::string("Desc:") + c.description + ", Proc:Encryptmethod2, in ", 0), 0u)
         << lines[0];
   }
 }

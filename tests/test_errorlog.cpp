@@ -28,8 +28,7 @@ TEST(LogNetError, LineLayout) {
   auto lines = app.LogLines();
   ASSERT_EQ(lines.size(), 1u);
   const std::string exe = test::U8(AppExeName());
-  EXPECT_EQ(lines[0].rfind("Desc:File not found, Proc:FileReadWrite, in " + exe + ", At: ", 0),
-            0u);
+  EXPECT_EQ(lines[0].rfind("Desc:File not found, Proc:FileReadWrite, in " + exe + ", At: ", 0), 0u);
   // Date and time as the environment's regional forms give them; the C locale
   // writes 12/07/26 16:05:09.
   std::string at = lines[0].substr(lines[0].find(", At: ") + 6);
@@ -70,7 +69,8 @@ TEST(LogNetError, ReplacesALogOfMoreThanTenThousandLinesOncePerRun) {
     // Later calls of the run append, however long the log is.
     WriteBytes(log, LinesOf(10001, "\r\n"));
     LogNetError(u"second", u"P");
-    EXPECT_EQ(ReadBytes(log).size(), LinesOf(10001, "\r\n").size() + app.LogLines().back().size() + 2)
+    EXPECT_EQ(ReadBytes(log).size(),
+              LinesOf(10001, "\r\n").size() + app.LogLines().back().size() + 2)
         << c.name;
   }
 }
@@ -103,7 +103,11 @@ TEST(Guarded, LogsTheFailureUnderTheProcedureNameAndKeepsTheResult) {
   } cases[] = {
       {[] { Fail(desc::kSubscript); }, "Subscript out of range"},
       {[] { throw std::bad_alloc(); }, "Out of memory"},
-      {[] { TextArray a(1); (void)a.at(3); }, "Subscript out of range"},
+      {[] {
+         TextArray a(1);
+         (void)a.at(3);
+       },
+       "Subscript out of range"},
       {[] { throw 42; }, "Unknown failure"},
   };
   for (const auto& c : cases) {
@@ -115,8 +119,9 @@ TEST(Guarded, LogsTheFailureUnderTheProcedureNameAndKeepsTheResult) {
     });
     EXPECT_FALSE(ok);
     EXPECT_EQ(result, 7);
-    EXPECT_EQ(app.LogLines().back().rfind(std::string("Desc:") + c.description + ", Proc:SomeProc", 0),
-              0u);
+    EXPECT_EQ(
+        app.LogLines().back().rfind(std::string("Desc:") + c.description + ", Proc:SomeProc", 0),
+        0u);
   }
   EXPECT_TRUE(Guarded(u"Fine", [] {}));
   EXPECT_EQ(app.LogLines().size(), 4u);
@@ -128,8 +133,8 @@ TEST(For16, OverflowsAsASixteenBitCounterDoes) {
     long steps;     // bodies run
     bool overflow;  // Failure at the end
   } cases[] = {
-      {1, 32766, 1, 32766, false}, {1, 32767, 1, 32767, true},  {1, 32768, 1, 0, true},
-      {1, 32766, 3, 10922, false}, {1, 32767, 3, 10923, true},  {0, -1, 1, 0, false},
+      {1, 32766, 1, 32766, false}, {1, 32767, 1, 32767, true}, {1, 32768, 1, 0, true},
+      {1, 32766, 3, 10922, false}, {1, 32767, 3, 10923, true}, {0, -1, 1, 0, false},
   };
   for (const auto& c : cases) {
     long steps = 0;

@@ -33,8 +33,13 @@ TEST(StringToGrid, ListFormat) {
     Rows rows;
     std::int32_t cols;
   } cases[] = {
-      {u"F1/Tools/?/Yes#F2/A??B/x//y>F3/1##2/p>>q", 0,
-       {{u"F1", u"Tools", u"", u"Yes"}, {u"F2", u"A?B", u"x/y"}, blank, {u"F3", u"1#2", u"p>q"}, blank},
+      {u"F1/Tools/?/Yes#F2/A??B/x//y>F3/1##2/p>>q",
+       0,
+       {{u"F1", u"Tools", u"", u"Yes"},
+        {u"F2", u"A?B", u"x/y"},
+        blank,
+        {u"F3", u"1#2", u"p>q"},
+        blank},
        4},
       {u"a/b/", 0, {{u"a", u"b"}, blank}, 2},
       {u"/a", 0, {{u"a"}, blank}, 1},

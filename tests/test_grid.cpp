@@ -19,12 +19,9 @@ TEST(FeatureGrid, AddItemSplitsAtTabs) {
     Text item;
     std::vector<Text> cells;
   } cases[] = {
-      {2, u"x\ty\t", {u"x", u"y"}},
-      {3, u"x", {u"x", u"", u""}},
-      {2, u"a\tb\tc\td", {u"a", u"b"}},
-      {3, u"", {u"", u"", u""}},
-      {3, u"\t\tz", {u"", u"", u"z"}},
-      {0, u"a\tb", {}},
+      {2, u"x\ty\t", {u"x", u"y"}},     {3, u"x", {u"x", u"", u""}},
+      {2, u"a\tb\tc\td", {u"a", u"b"}}, {3, u"", {u"", u"", u""}},
+      {3, u"\t\tz", {u"", u"", u"z"}},  {0, u"a\tb", {}},
   };
   for (const auto& c : cases) {
     FeatureGrid g;

@@ -83,11 +83,12 @@ TEST_F(OnScreen, FormHasItsCaptionSizeAndIcon) {
 TEST_F(OnScreen, MessageBoxIsAnsweredWithOk) {
   // A second client presses Return in the box once it is mapped.
   std::thread presser([] {
-    RunCommand("xdotool search --sync --onlyvisible --name '^Zelvan.s Downloader$' "
-               "windowfocus --sync key Return");
+    RunCommand(
+        "xdotool search --sync --onlyvisible --name '^Zelvan.s Downloader$' "
+        "windowfocus --sync key Return");
   });
-  int answer = MsgBox(u"Please check your Internet connection.", vbInformation,
-                      u"Zelvan's Downloader");
+  int answer =
+      MsgBox(u"Please check your Internet connection.", vbInformation, u"Zelvan's Downloader");
   presser.join();
   EXPECT_EQ(answer, vbOK);
 }

@@ -14,8 +14,8 @@
 
 #include "ModMain/ModMain.h"
 #include "ModMain/recordfile/FileReadWrite.h"
-#include "platform/failure.h"
 #include "platform/codepage.h"
+#include "platform/failure.h"
 #include "platform/files.h"
 
 namespace {
@@ -81,8 +81,8 @@ std::vector<std::string> RowCells(const fl::FeatureGrid& grid, std::int32_t row)
 }
 
 size_t DisplayWidth(const std::string& utf8) {
-  return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(),
-                                           [](char ch) { return (ch & 0xC0) != 0x80; }));
+  return static_cast<size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char ch) { return (ch & 0xC0) != 0x80; }));
 }
 
 int Dump(const Text& file, std::int16_t lastCol, fl::VBool encrypted) {
@@ -125,8 +125,7 @@ int Dump(const Text& file, std::int16_t lastCol, fl::VBool encrypted) {
     }
     std::printf("\n");
   }
-  std::printf("(%d record%s of %d cells)\n", grid.Rows(), grid.Rows() == 1 ? "" : "s",
-              lastCol + 1);
+  std::printf("(%d record%s of %d cells)\n", grid.Rows(), grid.Rows() == 1 ? "" : "s", lastCol + 1);
   return ok == fl::kTrue && !logged ? 0 : 1;
 }
 

@@ -50,8 +50,8 @@ void LogNetError(const Text& description, const Text& procName) {
     Text exeName, when;
     TryStep([&] { exeName = AppExeName(); });
     TryStep([&] { when = NowText(); });
-    line = u"Desc:" + description + u", Proc:" + procName + u", in " + exeName + u", At: " +
-           when + u"\r\n";
+    line = u"Desc:" + description + u", Proc:" + procName + u", in " + exeName + u", At: " + when +
+           u"\r\n";
   });
   TryStep([&] { WriteFileBytes(logPath, ToAnsi(line), replace == 1); });
 }

@@ -48,8 +48,9 @@ std::int32_t RunDownloadExe(const Text& P) {
     // Asking for the handle loads the form again, hidden, if the retrieval
     // flow has unloaded it.
     const WindowHandle owner = frmmain::hWnd();
-    result = ShellExecute(owner, u"Open", AppPath + kPathSep + u"Update" + kPathSep + DownloadExeName,
-                          P, u"", SW_SHOWNORMAL);
+    result =
+        ShellExecute(owner, u"Open", AppPath + kPathSep + u"Update" + kPathSep + DownloadExeName, P,
+                     u"", SW_SHOWNORMAL);
   });
   return result;
 }

@@ -19,8 +19,8 @@ VBool FileReadWrite(const Text& FilePath, const VBool& Encrypted, std::int16_t L
     if (LastCol == INT16_MAX) Fail(desc::kOverflow);  // LastCol + 1 cells
     RawRecord buffer(static_cast<size_t>(LastCol) + 1);
 
-    Call call{FilePath, Encrypted == kTrue, LastCol, KeyValue, RecArray,
-              ColList,  Grid,               PrimaryKey, HeaderText};
+    Call call{FilePath, Encrypted == kTrue, LastCol,   KeyValue, RecArray, ColList,
+              Grid,     PrimaryKey,         HeaderText};
     const Text mode = UpperText(TrimSpaces(RWMode));
     bool done = false;
     if (mode == u"R") {

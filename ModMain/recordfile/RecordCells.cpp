@@ -95,10 +95,12 @@ std::int16_t NumericColumn(const Text& spec) {
   std::string number;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) number += s[i++];
   bool digits = false;
-  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) number += s[i++], digits = true;
+  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
+    number += s[i++], digits = true;
   if (i < s.size() && s[i] == '.') {
     number += s[i++];
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) number += s[i++], digits = true;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
+      number += s[i++], digits = true;
   }
   if (digits && i < s.size() && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
     std::string exponent = "e";
@@ -110,7 +112,8 @@ std::int16_t NumericColumn(const Text& spec) {
   }
   double value = digits ? std::strtod(number.c_str(), nullptr) : 0.0;
   if (!std::isfinite(value)) Fail(desc::kOverflow);
-  double rounded = std::nearbyint(value);  // the default rounding sends halves to the even neighbour
+  double rounded =
+      std::nearbyint(value);  // the default rounding sends halves to the even neighbour
   if (rounded < INT16_MIN || rounded > INT16_MAX) Fail(desc::kOverflow);
   return static_cast<std::int16_t>(rounded);
 }

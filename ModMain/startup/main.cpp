@@ -1,4 +1,6 @@
 #include "ModMain/startup/FirstLoad_Main.h"
 #include "platform/process.h"
 
-int main() { fl::EndProcess(fl::FirstLoad_Main()); }
+int main() {
+  fl::EndProcess(fl::FirstLoad_Main());
+}

@@ -65,7 +65,9 @@ const char* EnvLocale() {
   return nullptr;
 }
 
-bool IsDoubleByte(int cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
+bool IsDoubleByte(int cp) {
+  return cp == 932 || cp == 936 || cp == 949 || cp == 950;
+}
 
 // Tables for a single-byte page, built once through iconv. Bytes that the page
 // leaves undefined map to the control character of the same value, as the
@@ -85,7 +87,9 @@ struct State {
 std::mutex gMutex;
 State* gState = nullptr;
 
-std::string IconvName(int cp) { return "CP" + std::to_string(cp); }
+std::string IconvName(int cp) {
+  return "CP" + std::to_string(cp);
+}
 
 std::unique_ptr<SingleByteTables> BuildTables(const std::string& name) {
   iconv_t cd = iconv_open("UTF-16LE", name.c_str());
@@ -167,7 +171,9 @@ class Iconv {
 
 }  // namespace
 
-int AnsiCodePage() { return Current().codePage; }
+int AnsiCodePage() {
+  return Current().codePage;
+}
 
 void SetAnsiCodePage(int codePage) {
   State* s = MakeState(codePage);

@@ -32,7 +32,9 @@ Queue& TheQueue() {
 
 namespace posix {
 
-int EventWakeFd() { return TheQueue().wakeFd; }
+int EventWakeFd() {
+  return TheQueue().wakeFd;
+}
 
 void ClearWake() {
   uint64_t count;
@@ -40,7 +42,9 @@ void ClearWake() {
   }
 }
 
-void SetWindowSystemPump(const WindowSystemPump* pump) { TheQueue().pump = pump; }
+void SetWindowSystemPump(const WindowSystemPump* pump) {
+  TheQueue().pump = pump;
+}
 
 }  // namespace posix
 
@@ -86,8 +90,14 @@ void WaitForEvents() {
   }
 }
 
-void AddEventSource() { ++TheQueue().sources; }
-void RemoveEventSource() { --TheQueue().sources; }
-bool EventSourcesActive() { return TheQueue().sources.load() > 0; }
+void AddEventSource() {
+  ++TheQueue().sources;
+}
+void RemoveEventSource() {
+  --TheQueue().sources;
+}
+bool EventSourcesActive() {
+  return TheQueue().sources.load() > 0;
+}
 
 }  // namespace fl

@@ -155,7 +155,9 @@ ByteReader::ByteReader(const Text& path) : impl_(std::make_unique<Impl>()) {
   }
 }
 
-ByteReader::~ByteReader() { Close(); }
+ByteReader::~ByteReader() {
+  Close();
+}
 
 bool ByteReader::AtEnd() {
   if (impl_->fd < 0) Fail(desc::kBadFileName);
@@ -200,7 +202,9 @@ ByteWriter::ByteWriter(const Text& path) : impl_(std::make_unique<Impl>()) {
   impl_->buf.reserve(1 << 16);
 }
 
-ByteWriter::~ByteWriter() { Close(); }
+ByteWriter::~ByteWriter() {
+  Close();
+}
 
 void ByteWriter::Write(const char* data, size_t n) {
   if (impl_->fd < 0) Fail(desc::kBadFileName);

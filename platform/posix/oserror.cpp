@@ -31,7 +31,9 @@ Text DescribeErrno(int err) {
   }
 }
 
-void ThrowErrno(int err) { throw Failure(DescribeErrno(err)); }
+void ThrowErrno(int err) {
+  throw Failure(DescribeErrno(err));
+}
 
 std::string NativePath(const Text& path) {
   std::string p = ToUtf8(path);

@@ -62,7 +62,9 @@ ProcessSnapshot::~ProcessSnapshot() {
   if (impl_->dir != nullptr) ::closedir(impl_->dir);
 }
 
-bool ProcessSnapshot::Valid() const { return impl_->dir != nullptr; }
+bool ProcessSnapshot::Valid() const {
+  return impl_->dir != nullptr;
+}
 
 bool ProcessSnapshot::Next(Text& exeFile) {
   if (impl_->dir == nullptr) return false;

@@ -19,8 +19,12 @@ namespace {
 posix::GuiModule* gGui = nullptr;
 bool gGuiTried = false;
 
-void PumpPending() { gGui->PumpPending(); }
-void WaitOnce() { gGui->WaitOnce(); }
+void PumpPending() {
+  gGui->PumpPending();
+}
+void WaitOnce() {
+  gGui->WaitOnce();
+}
 const posix::WindowSystemPump kPump{&PumpPending, &WaitOnce};
 
 bool HasDisplay() {
@@ -87,10 +91,9 @@ void FormWindow::Show() {
   }
   if (impl_->native == nullptr) {
     const WindowDesign& d = impl_->design;
-    posix::GuiWindowDesign g{ToUtf8(d.caption), d.clientWidth,   d.clientHeight,
-                             ToUtf8(d.labelText), d.labelLeft,   d.labelTop,
-                             d.labelWidth,        d.labelHeight, ToUtf8(d.fontName),
-                             d.fontPoints};
+    posix::GuiWindowDesign g{ToUtf8(d.caption),  d.clientWidth, d.clientHeight, ToUtf8(d.labelText),
+                             d.labelLeft,        d.labelTop,    d.labelWidth,   d.labelHeight,
+                             ToUtf8(d.fontName), d.fontPoints};
     impl_->native = gui->CreateWindow(g, &Impl::OnClose, impl_.get());
   }
   gui->ShowWindow(impl_->native);
@@ -101,7 +104,9 @@ void FormWindow::Hide() {
   if (impl_->native != nullptr) gGui->HideWindow(impl_->native);
 }
 
-bool FormWindow::Visible() const { return impl_->visible; }
+bool FormWindow::Visible() const {
+  return impl_->visible;
+}
 
 WindowHandle FormWindow::Handle() const {
   // The X window id once on screen; before that the object's own address
@@ -120,6 +125,8 @@ int MsgBox(const Text& prompt, int /*buttons*/, const Text& title) {
   return gui->MessageBox(ToUtf8(prompt), ToUtf8(title));
 }
 
-bool WindowsOnScreen() { return Gui() != nullptr; }
+bool WindowsOnScreen() {
+  return Gui() != nullptr;
+}
 
 }  // namespace fl

@@ -2,8 +2,8 @@
 // service on the tests' fixed port, and the program run as a user runs it.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -39,7 +39,8 @@ struct Outcome {
 
 // Runs a program with a time limit; returns its exit status and standard
 // error.
-inline Outcome RunProgram(const std::vector<std::string>& argv, bool headless, int timeoutSeconds = 90) {
+inline Outcome RunProgram(const std::vector<std::string>& argv, bool headless,
+                          int timeoutSeconds = 90) {
   int errPipe[2];
   EXPECT_EQ(pipe(errPipe), 0);
   pid_t pid = fork();
@@ -134,19 +135,20 @@ class AppFolder {
     record[2] = FromAnsi(feature);
     Text header;
     const VBool plain = kFalse;
-    ASSERT_EQ(FileReadWrite(FromUtf8((dir_ / "Orvistane.txt").string()), plain, 25, u"ZELVAN",
-                            u"W", record, u"", nullptr, u"0", header),
+    ASSERT_EQ(FileReadWrite(FromUtf8((dir_ / "Orvistane.txt").string()), plain, 25, u"ZELVAN", u"W",
+                            record, u"", nullptr, u"0", header),
               kTrue);
   }
 
   void InstallDownloader(const std::string& name) {
     const fs::path program = dir_ / "Update" / name;
-    WriteBytes(program,
-               "#!/bin/sh\n"
-               "# records how it was started\n"
-               "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } "
-               "> \"$(dirname \"$0\")/started-with.txt.part\"\n"
-               "mv \"$(dirname \"$0\")/started-with.txt.part\" \"$(dirname \"$0\")/started-with.txt\"\n");
+    WriteBytes(
+        program,
+        "#!/bin/sh\n"
+        "# records how it was started\n"
+        "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } "
+        "> \"$(dirname \"$0\")/started-with.txt.part\"\n"
+        "mv \"$(dirname \"$0\")/started-with.txt.part\" \"$(dirname \"$0\")/started-with.txt\"\n");
     fs::permissions(program, fs::perms::owner_all);
   }
 

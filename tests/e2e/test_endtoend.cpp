@@ -57,12 +57,9 @@ TEST(EndToEnd, FirstRunFetchesStoresAndLaunchesThenLaterRunsGoStraightToTheLaunc
   EXPECT_EQ(app.Requests(),
             std::vector<std::string>{"/Features.aspx?&APPCODE=680570080&FeatureName="
                                      "080401111611111230480111111801511"});
-  EXPECT_EQ(ReadBytes(app / "FeatDlods.txt"),
-            Records({{"F1", "Tools", "", "Yes"},
-                     {"F2", "A?B", "x/y"},
-                     {},
-                     {"F3", "1#2", "p>q"},
-                     {}}));
+  EXPECT_EQ(
+      ReadBytes(app / "FeatDlods.txt"),
+      Records({{"F1", "Tools", "", "Yes"}, {"F2", "A?B", "x/y"}, {}, {"F3", "1#2", "p>q"}, {}}));
   EXPECT_EQ(app.LaunchParameters(), "VKP*#OTHERFILE#Photo Tools");
   EXPECT_FALSE(fs::exists(app / "FeatDlods_temp.txt"));
   EXPECT_EQ(app.Log(), "");
@@ -89,7 +86,7 @@ TEST(EndToEnd, FailedFetchesShowTheMessageAndStoreAndStartNothing) {
     const char* answer;
     bool serviceRuns;
   } cases[] = {
-      {"error", true},     {"empty", true}, {"noform", true},
+      {"error", true},      {"empty", true},  {"noform", true},
       {"status:500", true}, {"list:>", true}, {"ok", false},
   };
   for (const auto& c : cases) {
@@ -132,8 +129,7 @@ TEST(EndToEnd, SetupRecordDecidesProductProgramAndQuery) {
       {"missing setup record", false, "", "", "OtherDownload.exe",
        "/Features.aspx?&APPCODE=180580960870860&FeatureName=", "*#OTHERFILE#"},
       {"product trimmed and case-blind", true, "  ostra-VKP ", " Pro ", "VKPDownload.exe",
-       "/Features.aspx?&APPCODE=680570080&FeatureName=230080411111230",
-       "VKP*#OTHERFILE# Pro "},
+       "/Features.aspx?&APPCODE=680570080&FeatureName=230080411111230", "VKP*#OTHERFILE# Pro "},
       {"anything else is Quend-Levy", true, "Ostra VKP", "Maps", "OtherDownload.exe",
        "/Features.aspx?&APPCODE=180580960870860&FeatureName=770790211511",
        "Quend-Levy*#OTHERFILE#Maps"},

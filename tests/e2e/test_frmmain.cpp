@@ -2,8 +2,8 @@
 // events hand the outcome over in WebRet.
 #include "ModMain/ModMain.h"
 #include "frmmain/frmmain.h"
-#include "platform/events.h"
 #include "platform/app.h"
+#include "platform/events.h"
 #include "tests/e2e/Harness.h"
 
 namespace fl {

@@ -85,13 +85,9 @@ class Gtk final : public GuiModule {
     return w;
   }
 
-  void ShowWindow(void* window) override {
-    gtk_widget_show(static_cast<Window*>(window)->widget);
-  }
+  void ShowWindow(void* window) override { gtk_widget_show(static_cast<Window*>(window)->widget); }
 
-  void HideWindow(void* window) override {
-    gtk_widget_hide(static_cast<Window*>(window)->widget);
-  }
+  void HideWindow(void* window) override { gtk_widget_hide(static_cast<Window*>(window)->widget); }
 
   void DestroyWindow(void* window) override {
     auto* w = static_cast<Window*>(window);

@@ -1,0 +1,73 @@
+// The recordfile tool as the engineers who ship the product use it.
+#include "tests/e2e/Harness.h"
+
+namespace fl {
+namespace {
+
+using namespace test::e2e;
+
+Outcome Tool(std::vector<std::string> args) {
+  args.insert(args.begin(), (kBuild / "recordfile").string());
+  return RunProgram(args, true, 30);
+}
+
+TEST(RecordfileTool, PutThenDump) {
+  TempDir dir;
+  const std::string file = (dir / "Orvistane.txt").string();
+  EXPECT_EQ(Tool({"put", file, "ZELVAN", "Ostra-VKP", "Photo Tools"}).status, 0);
+  EXPECT_EQ(Tool({"put", file, "OTHER", "x"}).status, 0);
+  EXPECT_EQ(Tool({"put", file, "zelvan", "Quend-Levy"}).status, 0);  // updates cells 1 and on
+  std::string expected;
+  for (std::vector<std::string> row : {std::vector<std::string>{"ZELVAN", "Quend-Levy"},
+                                       std::vector<std::string>{"OTHER", "x"}}) {
+    row.resize(26);
+    expected += test::RecordBytes(row);
+  }
+  EXPECT_EQ(ReadBytes(dir / "Orvistane.txt"), expected);
+
+  const std::string table = test::RunCommand((kBuild / "recordfile").string() + " dump " + file);
+  EXPECT_EQ(table,
+            "row | 0      | 1         \n"
+            "0   | ZELVAN | Quend-Levy\n"
+            "1   | OTHER  | x         \n"
+            "(2 records of 26 cells)\n");
+}
+
+TEST(RecordfileTool, ColumnsAndCipher) {
+  TempDir dir;
+  const std::string file = (dir / "secret.txt").string();
+  EXPECT_EQ(Tool({"put", "--cols", "3", "--encrypted", file, "k", "hidden", "z"}).status, 0);
+  EXPECT_EQ(ReadBytes(dir / "secret.txt").find("hidden"), std::string::npos);
+  const std::string tool = (kBuild / "recordfile").string();
+  EXPECT_NE(test::RunCommand(tool + " dump --cols 3 --encrypted " + file).find("| hidden |"),
+            std::string::npos);
+  EXPECT_EQ(test::RunCommand(tool + " dump --cols 3 " + file).find("hidden"), std::string::npos);
+}
+
+TEST(RecordfileTool, ClearErrors) {
+  TempDir dir;
+  WriteBytes(dir / "cut.txt", std::string("\x05\x00ab", 4));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  } cases[] = {
+      {{}, 2, "Usage:"},
+      {{"frobnicate"}, 2, "unknown command frobnicate"},
+      {{"dump"}, 2, "dump takes one FILE"},
+      {{"dump", "--cols", "0", "x"}, 2, "--cols takes 1 to 32767"},
+      {{"dump", "--bogus", "x"}, 2, "unknown option --bogus"},
+      {{"dump", (dir / "none.txt").string()}, 1, "no such file"},
+      {{"dump", (dir / "cut.txt").string()}, 1, "Desc:Input past end of file, Proc:FileReadWrite"},
+      {{"put", "--cols", "2", (dir / "p.txt").string(), "k", "a", "b"}, 2, "a record has only 2"},
+      {{"put", (dir / "nodot").string(), "k"}, 1, "Desc:Invalid procedure call or argument"},
+  };
+  for (const auto& c : cases) {
+    Outcome out = Tool(c.args);
+    EXPECT_EQ(out.status, c.status) << out.err;
+    EXPECT_NE(out.err.find(c.says), std::string::npos) << out.err;
+  }
+}
+
+}  // namespace
+}  // namespace fl

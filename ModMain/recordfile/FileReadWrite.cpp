@@ -55,7 +55,7 @@ std::int16_t GetColNumFromArray(const Text& ColName, const TextArray& ColArray,
 
 namespace recordfile {
 
-// Evaluates the key-column specification of a reading call after the file is
+// Works out the key column of a reading call after the file is
 // opened; with a header row, that row is consumed into header.
 long ReadKeyColumn(Call& call, ByteReader& in, TextArray& header) {
   if (IsHeaderSpec(call.PrimaryKey)) {

@@ -84,10 +84,10 @@ bool KeyEquals(const Text& a, const Text& b) {
   return UpperText(TrimSpaces(a)) == UpperText(TrimSpaces(b));
 }
 
-std::int16_t NumericColumn(const Text& spec) {
+std::int16_t NumericColumn(const Text& text) {
   // Blanks, tabs and line feeds are ignored wherever they stand.
   std::string s;
-  for (char16_t ch : spec) {
+  for (char16_t ch : text) {
     if (ch == u' ' || ch == u'\t' || ch == u'\n') continue;
     s += ch < 0x80 ? static_cast<char>(ch) : '\x01';
   }

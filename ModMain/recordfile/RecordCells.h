@@ -52,9 +52,9 @@ std::size_t Subscript(long i, std::size_t n);
 Text TrimSpaces(const Text& text);
 bool KeyEquals(const Text& a, const Text& b);
 
-// The column a numeric specification names: the number at its start, rounded
+// The column a numeric key-column text names: the number at its start, rounded
 // half to even; "Overflow" outside the 16-bit range.
-std::int16_t NumericColumn(const Text& spec);
+std::int16_t NumericColumn(const Text& text);
 
 bool IsHeaderSpec(const Text& primaryKey);
 Text HeaderColumnName(const Text& primaryKey);

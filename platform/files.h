@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,21 @@ std::string ReadFileBytes(const Text& path);
 // Writes bytes at the end of a file, creating it if missing; with truncate the
 // file is emptied first.
 void WriteFileBytes(const Text& path, const std::string& bytes, bool truncate);
+
+// Serialises the processes that rewrite files in one folder: held while a new
+// file is written beside its target and put in its place, so that two writers
+// never share a temporary file. Waits a bounded time for another holder, then
+// fails.
+class FolderWriteLock {
+ public:
+  explicit FolderWriteLock(const Text& filePath);
+  ~FolderWriteLock();
+  FolderWriteLock(const FolderWriteLock&) = delete;
+  FolderWriteLock& operator=(const FolderWriteLock&) = delete;
+
+ private:
+  std::intptr_t handle_ = -1;
+};
 
 // A file opened for byte-stream reading, with its own buffer. Closed when
 // destroyed.

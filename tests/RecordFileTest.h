@@ -8,6 +8,7 @@
 
 #include "ModMain/recordfile/FileReadWrite.h"
 #include "platform/codepage.h"
+#include "platform/failure.h"
 #include "tests/TestSupport.h"
 
 namespace fl {

@@ -96,6 +96,7 @@ void ClearRecord(RawRecord& buffer) {
 }  // namespace
 
 bool WriteModeW(Call& call, RawRecord& buffer) {
+  FolderWriteLock lock(call.FilePath);
   TempFile temp(ChooseTempForW(call.FilePath));
   ByteWriter out(temp.Path());
 
@@ -150,7 +151,9 @@ bool WriteModeW(Call& call, RawRecord& buffer) {
 }
 
 bool WriteModeWA(Call& call, RawRecord& buffer) {
-  TempFile temp(TempCandidate(call.FilePath, 0));
+  const Text tempPath = TempCandidate(call.FilePath, 0);  // fails before any file is touched
+  FolderWriteLock lock(call.FilePath);
+  TempFile temp(tempPath);
   ByteWriter out(temp.Path());
   if (call.Grid == nullptr) Fail(desc::kNoObject);
   const FeatureGrid& grid = *call.Grid;

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,6 +120,31 @@ void WriteFileBytes(const Text& path, const std::string& bytes, bool truncate) {
     throw;
   }
   if (::close(fd) != 0) ThrowErrno(errno);
+}
+
+// ---- FolderWriteLock ----
+
+FolderWriteLock::FolderWriteLock(const Text& filePath) {
+  const std::string folder = ParentFolder(NativePath(filePath));
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Without a folder there is nothing to write into; the write itself says so.
+  if (fd < 0) return;
+  // Writers hold the lock for one file's rewrite; a holder that keeps it far
+  // longer is stuck, and waiting on it would hang this run.
+  for (int waitedMs = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; waitedMs += 10) {
+    if (errno != EWOULDBLOCK && errno != EINTR) break;  // no locking here: go on without
+    if (waitedMs >= 30000) {
+      ::close(fd);
+      Fail(desc::kPermission + Text(u": another process keeps rewriting files in ") +
+           FromUtf8(folder));
+    }
+    ::usleep(10000);
+  }
+  handle_ = fd;
+}
+
+FolderWriteLock::~FolderWriteLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));  // closing releases the lock
 }
 
 // ---- ByteReader ----

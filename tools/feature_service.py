@@ -17,12 +17,25 @@ KIND is one of
   noform        a page without the form
   status:N      HTTP status N with an error page
   redirect      a redirect to /Features.aspx on the same server, then ok
+  rows:N        a list of N rows of 26 cells
+and, to try a client's defences, a hostile or broken service:
+  endless       a body that never ends
+  drip          a body that drips one byte a minute
+  loop          a redirect to itself, for ever
+  reset         a connection reset in the middle of the body
+  badchunk      invalid chunked encoding
+  hugelength    a Content-Length of 4 GB, then the connection ends
+  deep          a page nested 100,000 elements deep, the form innermost
+  garbage       binary garbage as text/html
 Prints "PORT <n>" once it listens; every request's path and query go to the
 --log file, one line each. Listens on 127.0.0.1 only.
 """
 import argparse
 import html
 import http.server
+import random
+import socket
+import struct
 import sys
 import threading
 import time
@@ -80,6 +93,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        try:
+            self.answer_request()
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True  # the client gave up, as it should
+
+    def answer_request(self):
         if self.log_file:
             with self.log_lock, open(self.log_file, "a", encoding="utf-8") as log:
                 log.write(self.path + "\n")
@@ -94,6 +113,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if url.path == "/Features.aspx":
                 return self.send(302, "", location="/Features2.aspx?" + url.query)
             answer = "ok"
+        hostile = getattr(self, "hostile_" + answer, None)
+        if hostile:
+            return hostile()
+        if answer.startswith("rows:"):
+            rows = ["R%d/%s" % (i, "/".join("c%d" % c for c in range(25)))
+                    for i in range(int(answer[5:]))]
+            return self.send(200, page("#".join(rows)))
         if answer.startswith("status:"):
             return self.send(int(answer[7:]), "<html><body>Service error</body></html>")
         if answer == "noform":
@@ -112,6 +138,64 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send(400, "<html><body>Bad query</body></html>")
         return self.send(200, page(build_list(appcode, feature)))
 
+    def head(self, headers):
+        self.send_response(200)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.flush()
+
+    def hostile_endless(self):
+        self.head([("Content-Type", "text/html")])
+        self.close_connection = True
+        chunk = b"<p>" + b"x" * 65533
+        while True:
+            self.wfile.write(chunk)
+
+    def hostile_drip(self):
+        self.head([("Content-Type", "text/html"), ("Content-Length", "100")])
+        for _ in range(100):
+            self.wfile.write(b"<")
+            self.wfile.flush()
+            time.sleep(60)
+
+    def hostile_loop(self):
+        self.send(302, "", location=self.path)
+
+    def hostile_reset(self):
+        self.head([("Content-Type", "text/html"), ("Content-Length", "100000")])
+        self.wfile.write(page("a/b").encode()[:200])
+        self.wfile.flush()
+        # Closing with a zero linger time sends a reset instead of a clean end.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                   struct.pack("ii", 1, 0))
+        self.connection.close()
+        self.close_connection = True
+
+    def hostile_badchunk(self):
+        self.head([("Content-Type", "text/html"), ("Transfer-Encoding", "chunked")])
+        self.wfile.write(b"10\r\n<html><body>abc\r\nzz\r\nnot a chunk\r\n")
+        self.close_connection = True
+
+    def hostile_hugelength(self):
+        self.head([("Content-Type", "text/html"), ("Content-Length", str(4 << 30))])
+        self.wfile.write(page("a/b").encode())
+        self.close_connection = True
+
+    def hostile_deep(self):
+        depth = 100000
+        body = ("<html><body>" + "<div>" * depth + page("a/b") + "</div>" * depth +
+                "</body></html>")
+        self.send(200, body)
+
+    def hostile_garbage(self):
+        data = bytes(random.Random(7).getrandbits(8) for _ in range(65536))
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
     def send(self, status, body, location=None):
         data = body.encode(CODE_PAGE, errors="replace")
         self.send_response(status)
@@ -124,6 +208,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data)
 
 
+class Server(http.server.ThreadingHTTPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that hangs up early is what the hostile answers are for.
+        if not isinstance(sys.exc_info()[1], OSError):
+            super().handle_error(request, client_address)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--port", type=int, default=0)
@@ -134,9 +228,7 @@ def main():
     Handler.answer = args.answer
     Handler.delay = args.delay
     Handler.log_file = args.log
-    http.server.ThreadingHTTPServer.allow_reuse_address = True
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
-    server.daemon_threads = True
+    server = Server(("127.0.0.1", args.port), Handler)
     print("PORT %d" % server.server_address[1], flush=True)
     try:
         server.serve_forever()

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,7 @@ inline const int kPort = FIRSTLOAD_TEST_SERVICE_PORT;
 struct Outcome {
   int status = -1;
   std::string err;
+  long maxRssKb = 0;  // peak memory of the process
 };
 
 // Runs a program with a time limit; returns its exit status and standard
@@ -77,7 +79,9 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, bool headless,
   }
   close(errPipe[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  out.maxRssKb = usage.ru_maxrss;
   out.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return out;
 }
@@ -140,17 +144,20 @@ class AppFolder {
               kTrue);
   }
 
+  // The stand-in records its arguments in RecordPath(); the environment
+  // variable FIRSTLOAD_TEST_RECORD moves the record elsewhere.
   void InstallDownloader(const std::string& name) {
     const fs::path program = dir_ / "Update" / name;
     WriteBytes(
         program,
         "#!/bin/sh\n"
-        "# records how it was started\n"
-        "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } "
-        "> \"$(dirname \"$0\")/started-with.txt.part\"\n"
-        "mv \"$(dirname \"$0\")/started-with.txt.part\" \"$(dirname \"$0\")/started-with.txt\"\n");
+        "record=\"${FIRSTLOAD_TEST_RECORD:-$(dirname \"$0\")/started-with.txt}\"\n"
+        "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$record.part\"\n"
+        "mv \"$record.part\" \"$record\"\n");
     fs::permissions(program, fs::perms::owner_all);
   }
+
+  fs::path RecordPath() const { return dir_ / "Update" / "started-with.txt"; }
 
   Outcome Run(bool headless = true) {
     return RunProgram({(dir_ / "FirstLoad").string()}, headless);
@@ -159,7 +166,10 @@ class AppFolder {
   // The download program's argument, once it has started; nullopt when it
   // was not started within a few seconds.
   std::optional<std::string> LaunchParameters(int waitMs = 5000) {
-    const fs::path record = dir_ / "Update" / "started-with.txt";
+    return ReadLaunchRecord(RecordPath(), waitMs);
+  }
+
+  static std::optional<std::string> ReadLaunchRecord(const fs::path& record, int waitMs = 5000) {
     for (int waited = 0; waited < waitMs && !fs::exists(record); waited += 50) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

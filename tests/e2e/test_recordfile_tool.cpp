@@ -18,8 +18,8 @@ TEST(RecordfileTool, PutThenDump) {
   EXPECT_EQ(Tool({"put", file, "OTHER", "x"}).status, 0);
   EXPECT_EQ(Tool({"put", file, "zelvan", "Quend-Levy"}).status, 0);  // updates cells 1 and on
   std::string expected;
-  for (std::vector<std::string> row : {std::vector<std::string>{"ZELVAN", "Quend-Levy"},
-                                       std::vector<std::string>{"OTHER", "x"}}) {
+  for (std::vector<std::string> row :
+       {std::vector<std::string>{"ZELVAN", "Quend-Levy"}, std::vector<std::string>{"OTHER", "x"}}) {
     row.resize(26);
     expected += test::RecordBytes(row);
   }

@@ -1,0 +1,222 @@
+#!/usr/bin/env python3
+"""Whole-process benchmarks of the installed FirstLoad, each measured side by
+side with its baseline in one run.
+
+  common   the feature list is stored: FirstLoad against a floor program that
+           tests for the list and starts the same stand-in download program;
+           wall time (median of interleaved runs) and peak memory.
+  waiting  a first run against the example service answering after a delay:
+           FirstLoad's CPU time (user + system) as a share of its wall time.
+
+  run_process_bench.py --build DIR --port N [--runs 40] [--waiting-runs 3]
+                       [--delay 5] [--json FILE]
+
+DIR is a build with FEATURE_SERVICE_HOST=127.0.0.1:N that also built
+bench_floor, bench_standin and bench_launch. Standard library only.
+"""
+import argparse
+import ctypes
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PR_SET_CHILD_SUBREAPER = 36
+
+
+def become_subreaper():
+    """The detached download program is re-parented to us rather than to
+    init, so each run's stand-in is reaped (and checked) before the next run
+    starts and no zombie piles up in /proc, which FirstLoad walks."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        sys.exit("run_process_bench: cannot become a child subreaper")
+
+
+def headless_env():
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    return env
+
+
+class Run:
+    def __init__(self, line):
+        wall_ns, status, maxrss, user_us, sys_us, own = (int(x) for x in line.split())
+        self.wall = wall_ns / 1e9
+        self.status = status
+        self.maxrss_kb = maxrss
+        self.cpu = (user_us + sys_us) / 1e6
+        self.launcher_rss_kb = own
+
+
+def run_program(launcher, path, env):
+    """Runs path once through the small launcher, which times it and takes
+    its rusage; then reaps the download program it left behind, so that runs
+    never overlap."""
+    out = subprocess.run([launcher, path], env=env, check=True, stdout=subprocess.PIPE,
+                         text=True).stdout
+    run = Run(out)
+    if run.status != 0:
+        sys.exit("run_process_bench: %s ended with status %d" % (path, run.status))
+    # Exactly one orphan per run: the stand-in, which exits 0 once started.
+    # Polled, since the example service is a child too and never ends.
+    deadline = time.monotonic() + 10
+    while True:
+        try:
+            pid, orphan = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            pid = 0
+        if pid != 0:
+            if os.waitstatus_to_exitcode(orphan) != 0:
+                sys.exit("run_process_bench: %s did not start the download program" % path)
+            return run
+        if time.monotonic() > deadline:
+            sys.exit("run_process_bench: %s started no download program" % path)
+        time.sleep(0.0005)
+
+
+def prepare_app(build, app):
+    subprocess.run(["cmake", "--install", build, "--prefix", app], check=True,
+                   stdout=subprocess.DEVNULL)
+    recordfile = os.path.join(build, "recordfile")
+    subprocess.run([recordfile, "put", os.path.join(app, "Orvistane.txt"), "ZELVAN",
+                    "Ostra-VKP", "Photo Tools"], check=True)
+    os.mkdir(os.path.join(app, "Update"))
+    shutil.copy(os.path.join(build, "bench_standin"),
+                os.path.join(app, "Update", "VKPDownload.exe"))
+    shutil.copy(os.path.join(build, "bench_floor"), os.path.join(app, "Floor"))
+
+
+def store_list(build, app):
+    """A feature list as a fetch stores it."""
+    recordfile = os.path.join(build, "recordfile")
+    target = os.path.join(app, "FeatDlods.txt")
+    for row in (["Photo Tools", "VKP", "PhotoTools.zip", "12.4 MB"],
+                ["Photo Tools Help", "VKP", "help.zip", ""],
+                ["Updates", "VKP", "patch-1.2.zip", "0.9 MB"]):
+        subprocess.run([recordfile, "put", target] + row, check=True)
+
+
+def common(build, runs, warmup):
+    app = tempfile.mkdtemp(prefix="firstload-bench-")
+    try:
+        prepare_app(build, app)
+        store_list(build, app)
+        env = headless_env()
+        programs = {"FirstLoad": os.path.join(app, "FirstLoad"),
+                    "floor": os.path.join(app, "Floor")}
+        launcher = os.path.join(build, "bench_launch")
+        results = {name: [] for name in programs}
+        for _ in range(warmup):
+            for path in programs.values():
+                run_program(launcher, path, env)
+        # Interleaved, and each pair in alternating order, so that drift in
+        # the machine's load falls on both alike.
+        for i in range(runs):
+            order = ["FirstLoad", "floor"] if i % 2 == 0 else ["floor", "FirstLoad"]
+            for name in order:
+                results[name].append(run_program(launcher, programs[name], env))
+        if os.path.exists(os.path.join(app, "NetError.log")):
+            sys.exit("run_process_bench: FirstLoad logged a failure:\n" +
+                     open(os.path.join(app, "NetError.log"), errors="replace").read())
+    finally:
+        shutil.rmtree(app, ignore_errors=True)
+
+    def summary(rs):
+        walls = [r.wall for r in rs]
+        return {"median_ms": statistics.median(walls) * 1e3,
+                "p10_ms": sorted(walls)[len(walls) // 10] * 1e3,
+                "p90_ms": sorted(walls)[len(walls) * 9 // 10] * 1e3,
+                "max_rss_kb": max(r.maxrss_kb for r in rs),
+                "launcher_rss_kb": max(r.launcher_rss_kb for r in rs),
+                "runs": len(rs)}
+    return {name: summary(rs) for name, rs in results.items()}
+
+
+def start_service(port, delay, log):
+    service = subprocess.Popen(
+        [sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
+         str(port), "--delay", str(delay), "--log", log],
+        stdout=subprocess.PIPE, text=True)
+    line = service.stdout.readline().strip()
+    if line != "PORT %d" % port:
+        service.kill()
+        service.wait()
+        sys.exit("run_process_bench: the example service did not start on port %d" % port)
+    return service
+
+
+def waiting(build, port, runs, delay):
+    app = tempfile.mkdtemp(prefix="firstload-bench-")
+    service = None
+    try:
+        prepare_app(build, app)
+        service = start_service(port, delay, os.path.join(app, "service.log"))
+        env = headless_env()
+        launcher = os.path.join(build, "bench_launch")
+        listfile = os.path.join(app, "FeatDlods.txt")
+        shares = []
+        for _ in range(runs):
+            if os.path.exists(listfile):
+                os.remove(listfile)
+            run = run_program(launcher, os.path.join(app, "FirstLoad"), env)
+            if not os.path.exists(listfile):
+                sys.exit("run_process_bench: the first run did not store the list")
+            if run.wall < delay:
+                sys.exit("run_process_bench: the run ended before the service answered")
+            shares.append({"wall_s": run.wall, "cpu_s": run.cpu,
+                           "share_pct": 100.0 * run.cpu / run.wall})
+    finally:
+        if service is not None:
+            service.terminate()
+            service.wait()
+        shutil.rmtree(app, ignore_errors=True)
+    return {"runs": shares,
+            "median_share_pct": statistics.median(s["share_pct"] for s in shares),
+            "median_cpu_ms": statistics.median(s["cpu_s"] for s in shares) * 1e3,
+            "median_wall_s": statistics.median(s["wall_s"] for s in shares)}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--runs", type=int, default=40)
+    parser.add_argument("--warmup", type=int, default=5)
+    parser.add_argument("--waiting-runs", type=int, default=3)
+    parser.add_argument("--delay", type=float, default=5.0)
+    parser.add_argument("--json")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    become_subreaper()
+
+    result = {"common": common(build, args.runs, args.warmup)}
+    c = result["common"]
+    print("common run, %d interleaved runs each:" % args.runs)
+    for name in ("FirstLoad", "floor"):
+        s = c[name]
+        print("  %-9s median %.2f ms (p10 %.2f, p90 %.2f), max RSS %d KiB"
+              % (name, s["median_ms"], s["p10_ms"], s["p90_ms"], s["max_rss_kb"]))
+    print("  (the launcher's own peak RSS, the most either figure can owe to it: %d KiB)"
+          % c["floor"]["launcher_rss_kb"])
+
+    result["waiting"] = waiting(build, args.port, args.waiting_runs, args.delay)
+    w = result["waiting"]
+    print("waiting for a %.0f s answer, %d runs:" % (args.delay, args.waiting_runs))
+    for r in w["runs"]:
+        print("  wall %.3f s, CPU %.1f ms: %.3f %%" % (r["wall_s"], r["cpu_s"] * 1e3,
+                                                        r["share_pct"]))
+    if args.json:
+        with open(args.json, "w") as out:
+            json.dump(result, out, indent=1)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

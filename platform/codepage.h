@@ -21,6 +21,8 @@ std::string ToAnsi(const Text& text);
 
 // ANSI bytes to text.
 Text FromAnsi(const std::string& bytes);
+// The same into out, reusing its storage: for the cells of record files.
+void FromAnsi(const std::string& bytes, Text& out);
 
 // The code of one character in the code page as a signed 16-bit number: 0 to
 // 255 for a single byte, lead * 256 + trail (wrapped to 16 bits) for a

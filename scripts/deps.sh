@@ -7,6 +7,11 @@ FIRSTLOAD_PACKAGES=(
   python3 xvfb x11-utils xdotool fonts-liberation
 )
 
+# What the Windows build and its tests under Wine need besides.
+FIRSTLOAD_WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64 dpkg-dev wine wine64
+)
+
 ensure_packages() {
   local missing=()
   local pkg

@@ -48,7 +48,7 @@ class RecordFile : public ::testing::Test {
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(app.Dir().Path()))
-      names.push_back(e.path().filename());
+      names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }

@@ -1,14 +1,8 @@
 #include "tests/TestSupport.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <X11/Xlib.h>
-
+#include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -19,9 +13,20 @@
 namespace fl::test {
 
 TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "firstload-test-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
+  static std::mt19937_64 rng(std::random_device{}());
+  const auto base = std::filesystem::temp_directory_path();
+  // create_directory reports whether it made the folder, so a name another
+  // process took meanwhile is never shared.
+  for (int tries = 0; tries < 100; ++tries) {
+    char name[32];
+    std::snprintf(name, sizeof name, "firstload-test-%012llx",
+                  static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
+    if (std::filesystem::create_directory(base / name)) {
+      path_ = base / name;
+      return;
+    }
+  }
+  throw std::runtime_error("no fresh temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -38,11 +43,12 @@ TempDir::~TempDir() {
 }
 
 Text TempDir::File(const std::string& name) const {
-  return FromUtf8((path_ / name).string());
+  const std::u8string utf8(name.begin(), name.end());
+  return (path_ / std::filesystem::path(utf8)).u16string();
 }
 
 AppFolderScope::AppFolderScope() : savedAppPath_(AppPath) {
-  AppPath = FromUtf8(dir_.Path().string());
+  AppPath = dir_.Path().u16string();
   LogRolloverDone = 0;
 }
 
@@ -95,69 +101,18 @@ std::string U8(const Text& text) {
   return ToUtf8(text);
 }
 
-XServer::XServer() {
-  int fds[2];
-  if (pipe(fds) != 0) return;
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-           "tcp", "-nolisten", "unix", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  if (pid < 0) {
-    close(fds[0]);
-    return;
-  }
-  // Xvfb writes its display number once it accepts connections.
-  std::string number;
-  char ch;
-  pollfd p{fds[0], POLLIN, 0};
-  while (poll(&p, 1, 20000) > 0 && read(fds[0], &ch, 1) == 1 && ch != '\n') number += ch;
-  close(fds[0]);
-  if (number.empty()) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return;
-  }
-  pid_ = pid;
-  display_ = ":" + number;
-  setenv("DISPLAY", display_.c_str(), 1);
-}
+#ifdef _WIN32
+const std::string kExeSuffix = ".exe";
+#else
+const std::string kExeSuffix;
+#endif
 
-XServer::~XServer() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-}
-
-void RequestWindowClose(unsigned long window) {
-  Display* d = XOpenDisplay(nullptr);
-  if (d == nullptr) return;
-  XEvent ev{};
-  ev.xclient.type = ClientMessage;
-  ev.xclient.window = window;
-  ev.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-  ev.xclient.format = 32;
-  ev.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-  ev.xclient.data.l[1] = CurrentTime;
-  XSendEvent(d, window, False, NoEventMask, &ev);
-  XCloseDisplay(d);
-}
-
-std::string RunCommand(const std::string& command, int timeoutSeconds) {
-  std::string full = "timeout " + std::to_string(timeoutSeconds) + " " + command;
-  FILE* pipe = popen(full.c_str(), "r");
-  if (pipe == nullptr) return "";
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-  pclose(pipe);
-  return out;
+void MakeReadOnly(const std::filesystem::path& path) {
+  std::filesystem::permissions(path,
+                               std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
 }
 
 std::string RecordBytes(const std::vector<std::string>& cells) {

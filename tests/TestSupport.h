@@ -1,5 +1,5 @@
-// Helpers shared by the tests: real temporary folders, raw file bytes and the
-// error log of the folder under test.
+// Helpers shared by the tests on every platform: real temporary folders, raw
+// file bytes and the error log of the folder under test.
 #pragma once
 
 #include <filesystem>
@@ -48,25 +48,11 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 Text T(const std::string& utf8);   // UTF-8 literal to text
 std::string U8(const Text& text);  // text to UTF-8, for messages
 
-// A private X server (Xvfb) for window tests; DISPLAY points at it while it
-// lives. Skips the test when Xvfb is not installed.
-class XServer {
- public:
-  XServer();
-  ~XServer();
-  bool Running() const { return pid_ > 0; }
-  const std::string& Display() const { return display_; }
+// Clears the write permission (on Windows, sets the read-only attribute).
+void MakeReadOnly(const std::filesystem::path& path);
 
- private:
-  int pid_ = -1;
-  std::string display_;
-};
-
-// Sends a window the close request that a title bar's close button sends.
-void RequestWindowClose(unsigned long window);
-
-// Runs a shell command with a time limit and returns its standard output.
-std::string RunCommand(const std::string& command, int timeoutSeconds = 20);
+// The file name suffix of this platform's programs: "" or ".exe".
+extern const std::string kExeSuffix;
 
 // Bytes of one record in the file layout.
 std::string RecordBytes(const std::vector<std::string>& cells);

@@ -13,7 +13,7 @@ Routes (query parameters choose the behaviour):
   /echo  a form holding the request's cache headers, User-Agent and the
          number of /echo requests so far; itself as cacheable as can be
   /big   size bytes of page holding Form1.txtvalue = "big", inside nest
-         <div>s; mode as for /page
+         <div>s, then filler (markup repeated); mode as for /page
   /slow  token; trickles a byte every 50 ms for 30 s
 """
 import html
@@ -108,7 +108,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         size = int(q["size"])
         head = b"<div>" * int(q.get("nest", 0))
         head += b'<html><body><form name="Form1"><input name="txtvalue" value="big"></form>'
-        filler = b"<p>filler text</p>\n" * (size // 19 + 1)
+        piece = q.get("filler", "<p>filler text</p>\n").encode("latin-1")
+        filler = piece * (size // len(piece) + 1)
         self.send(200, (head + filler)[:size], mode=q.get("mode", "length"))
 
     def slow(self, q):

@@ -1,6 +1,11 @@
 // How the POSIX backend picks the ANSI code page from the locale.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <array>
+#include <vector>
+
+#include "platform/codepage.h"
 #include "platform/posix/codepage_posix.h"
 
 namespace fl {
@@ -27,6 +32,44 @@ TEST(CodePageForLocale, FollowsTheLanguageAsWindowsDoes) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(posix::CodePageForLocale(c.locale), c.codePage) << (c.locale ? c.locale : "null");
+  }
+}
+
+// Windows-1252 is built in rather than read through iconv; both must give
+// the same conversion both ways, for every byte and every 16-bit unit.
+TEST(AnsiCodePage, BuiltIn1252MatchesIconv) {
+  iconv_t cd = iconv_open("UTF-16LE", "CP1252");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  std::array<char16_t, 256> decoded;
+  for (int b = 0; b < 256; ++b) {
+    char in = static_cast<char>(b);
+    char out[8];
+    char* ip = &in;
+    char* op = out;
+    size_t il = 1, ol = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    const bool ok =
+        iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1) && ol == sizeof out - 2;
+    // A byte the page leaves undefined stands for the control character of
+    // its own value.
+    decoded[b] = ok ? static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                            (static_cast<unsigned char>(out[1]) << 8))
+                    : static_cast<char16_t>(b);
+  }
+  iconv_close(cd);
+
+  SetAnsiCodePage(1252);
+  for (int b = 0; b < 256; ++b) {
+    EXPECT_EQ(FromAnsi(std::string(1, static_cast<char>(b))), Text(1, decoded[b])) << b;
+  }
+  std::vector<int> lowestByte(0x10000, -1);
+  for (int b = 255; b >= 0; --b) lowestByte[decoded[b]] = b;
+  for (int ch = 0; ch < 0x10000; ++ch) {
+    const int b = lowestByte[ch];
+    ASSERT_EQ(ToAnsi(Text(1, static_cast<char16_t>(ch))),
+              b < 0 ? std::string("?") : std::string(1, static_cast<char>(b)))
+        << ch;
+    ASSERT_EQ(AnsiCode(static_cast<char16_t>(ch)), b < 0 ? 63 : b) << ch;
   }
 }
 

@@ -7,6 +7,8 @@
 #include "ModMain/errorlog/Guarded.h"
 #include "ModMain/errorlog/LogNetError.h"
 #include "platform/app.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
 #include "tests/TestSupport.h"
 
 namespace fl {
@@ -24,15 +26,19 @@ std::string LinesOf(long count, const char* end) {
 
 TEST(LogNetError, LineLayout) {
   AppFolderScope app;
+  const Text before = NowText();
   LogNetError(u"File not found", u"FileReadWrite");
   auto lines = app.LogLines();
   ASSERT_EQ(lines.size(), 1u);
   const std::string exe = test::U8(AppExeName());
   EXPECT_EQ(lines[0].rfind("Desc:File not found, Proc:FileReadWrite, in " + exe + ", At: ", 0), 0u);
-  // Date and time as the environment's regional forms give them; the C locale
-  // writes 12/07/26 16:05:09.
+  // Date and time as the user's regional forms give them: the C locale
+  // writes 12/07/26 16:05:09, Windows in English 7/12/2026 4:05:09 PM.
   std::string at = lines[0].substr(lines[0].find(", At: ") + 6);
-  EXPECT_TRUE(std::regex_match(at, std::regex(R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)"))) << at;
+  EXPECT_TRUE(
+      std::regex_match(at, std::regex(R"(\d{1,2}/\d{1,2}/\d{2,4}( \d{1,2}:\d\d:\d\d( [AP]M)?)?)")))
+      << at;
+  EXPECT_TRUE(at == ToAnsi(before) || at == ToAnsi(NowText())) << at;
   EXPECT_EQ(ReadBytes(app.Dir() / "NetError.log").back(), '\n');
 }
 

@@ -1,13 +1,18 @@
 // Faults the record store must survive without losing a file: a full disk,
-// and two writers in one folder at once.
+// two writers in one folder at once, a writer killed midway, and a folder it
+// may not write into.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <random>
 #include <thread>
 
+#include "platform/files.h"
 #include "tests/RecordFileTest.h"
 
 namespace fl {
@@ -118,6 +123,70 @@ TEST_F(RecordFile, ConcurrentWritersNeverMixTheirFiles) {
   EXPECT_TRUE(last == expected[0] || last == expected[1]);
   EXPECT_FALSE(fs::exists(Path("FeatDlods_temp.txt")));
   EXPECT_TRUE(app.LogLines().empty());
+}
+
+// A writer killed at any instant leaves the target complete: old or new.
+TEST_F(RecordFile, KilledWriterNeverLeavesAPartialTarget) {
+  auto gridBytes = [](int variant) {
+    FeatureGrid grid;
+    grid.SetCols(26);
+    for (int row = 0; row < 400; ++row) {
+      grid.AddItem(u"row" + FromUtf8(std::to_string(row)) + u"\tvariant" +
+                   FromUtf8(std::to_string(variant)) + u"\t" + Text(40 + variant * 7, u'x'));
+    }
+    return grid;
+  };
+  const FeatureGrid grids[2] = {gridBytes(0), gridBytes(1)};
+  const Text target = File("FeatDlods.txt");
+  std::string expected[2];
+  for (int v = 0; v < 2; ++v) {
+    Call c(target);
+    c.lastCol = 25;
+    c.mode = u"WA";
+    c.grid = const_cast<FeatureGrid*>(&grids[v]);
+    ASSERT_EQ(c.Run(), kTrue);
+    expected[v] = ReadBytes(Path("FeatDlods.txt"));
+  }
+  ASSERT_NE(expected[0], expected[1]);
+
+  std::mt19937 rng(12345);
+  std::uniform_int_distribution<int> delayUs(0, 30000);
+  int sawNew = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i) {
+        Call c(target);
+        c.lastCol = 25;
+        c.mode = i % 2 == 0 ? u"WA" : u"wa";
+        c.grid = const_cast<FeatureGrid*>(&grids[(i + 1) % 2]);
+        c.Run();
+      }
+    }
+    usleep(static_cast<useconds_t>(delayUs(rng)));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::string now = ReadBytes(Path("FeatDlods.txt"));
+    ASSERT_TRUE(now == expected[0] || now == expected[1])
+        << "trial " << trial << ": " << now.size() << " bytes";
+    sawNew += now == expected[1];
+  }
+  EXPECT_GT(sawNew, 0);
+}
+
+TEST(Files, UnwritableFolderIsPermissionDenied) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  test::TempDir dir;
+  chmod(dir.Path().c_str(), 0555);
+  std::string why;
+  try {
+    ByteWriter w(dir.File("x.bin"));
+  } catch (const Failure& f) {
+    why = ToUtf8(f.Description());
+  }
+  EXPECT_EQ(why, "Permission denied");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The feature-list string and its loader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ModMain/featurelist/StringToGrid.h"
 #include "tests/TestSupport.h"
 
@@ -114,6 +116,99 @@ TEST(getintoarr, PairCountingWithTheEndOfTextRule) {
     getintoarr(pieces, u"/");
     EXPECT_EQ(pieces, c.resolved);
   }
+}
+
+// The loader in its plainest form: every level split into copies and
+// resolved with getintoarr. The real loader works on views of the list for
+// speed and must load every list exactly as this does.
+void ReferenceStringToGrid(FeatureGrid& grid, const Text& list, std::int16_t suppressGap) {
+  auto split = [](const Text& text, char16_t separator) {
+    TextArray pieces;
+    if (text.empty()) return pieces;
+    size_t start = 0;
+    for (;;) {
+      size_t at = text.find(separator, start);
+      pieces.push_back(text.substr(start, at == Text::npos ? Text::npos : at - start));
+      if (at == Text::npos) return pieces;
+      start = at + 1;
+    }
+  };
+  TextArray groups = split(list, u'>');
+  getintoarr(groups, u">");
+  for (const Text& group : groups) {
+    TextArray rows = split(group, u'#');
+    getintoarr(rows, u"#");
+    for (const Text& row : rows) {
+      TextArray cells = split(row, u'/');
+      getintoarr(cells, u"/");
+      Text line;
+      for (const Text& cell : cells) {
+        if (cell.empty()) continue;
+        if (cell != u"?") line += cell;
+        line += u'\t';
+      }
+      const auto tabs = static_cast<std::int32_t>(std::count(line.begin(), line.end(), u'\t'));
+      if (grid.Cols() < tabs) grid.SetCols(tabs);
+      if (row.empty()) continue;
+      Text item;
+      for (size_t i = 0; i < line.size(); ++i) {
+        item += line[i];
+        if (line[i] == u'?' && i + 1 < line.size() && line[i + 1] == u'?') ++i;
+      }
+      grid.AddItem(item);
+    }
+    if (!group.empty() && suppressGap == 0) grid.AddItem(Text());
+  }
+}
+
+TEST(StringToGrid, LoadsEveryListAsThePlainSplitDoes) {
+  // Short random lists over the characters that matter, where separator runs
+  // of every length meet at every level.
+  const char16_t alphabet[] = u"ab?/#>\t";
+  std::uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  test::AppFolderScope app;
+  for (int n = 0; n < 20000; ++n) {
+    Text list;
+    const std::uint32_t length = next() % 24;
+    for (std::uint32_t k = 0; k < length; ++k) list += alphabet[next() % 7];
+    const auto suppressGap = static_cast<std::int16_t>(next() % 2);
+    FeatureGrid expected, actual;
+    expected.SetCols(1);
+    actual.SetCols(1);
+    ReferenceStringToGrid(expected, list, suppressGap);
+    StringToGrid(actual, list, suppressGap);
+    ASSERT_EQ(actual.Cols(), expected.Cols()) << test::U8(list);
+    ASSERT_EQ(RowsOf(actual), RowsOf(expected)) << test::U8(list);
+  }
+  EXPECT_TRUE(app.LogLines().empty());
+}
+
+}  // namespace
+}  // namespace fl
+
+namespace fl {
+namespace {
+
+TEST(StringToGrid, AWideRowDoesNotWidenEveryRowInMemory) {
+  // 50,000 columns by 50,000 rows would be 2.5 billion cells if every row
+  // held every column; a hostile service must not be able to ask for that.
+  test::AppFolderScope app;
+  Text list;
+  for (int i = 0; i < 50000; ++i) list += u"?/";
+  for (int i = 0; i < 50000; ++i) list += u"#a";
+  FeatureGrid grid;
+  StringToGrid(grid, list, 0);
+  EXPECT_EQ(grid.Cols(), 50000);
+  ASSERT_EQ(grid.Rows(), 50002);
+  EXPECT_EQ(grid.TextMatrix(50000, 0), u"a");
+  EXPECT_EQ(grid.TextMatrix(50000, 49999), u"");
+  grid.SetCols(26);
+  EXPECT_EQ(grid.TextMatrix(1, 25), u"");
+  EXPECT_TRUE(app.LogLines().empty());
 }
 
 }  // namespace

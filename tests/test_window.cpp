@@ -10,6 +10,7 @@
 #include "platform/events.h"
 #include "platform/window.h"
 #include "tests/TestSupport.h"
+#include "tests/TestSupportPosix.h"
 
 namespace fl {
 namespace {

@@ -1,36 +1,135 @@
 #include "ModMain/featurelist/StringToGrid.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <string_view>
+
 #include "ModMain/errorlog/Guarded.h"
 
 namespace fl {
 
 namespace {
 
+// The loader splits each level and glues doubled separators back exactly as
+// getintoarr does, but on views of the list: copying every piece at every
+// level made a list of megabytes cost three copies of itself and more. Only a
+// piece that separators are glued into gets a text of its own.
+struct Piece {
+  std::u16string_view text;
+  Text* own = nullptr;  // in the loader's store once glued
+};
+
+using Store = std::deque<Text>;  // keeps its elements in place as it grows
+
+// Every character of a list is looked at once per level and once more in its
+// cell, so the looking is done four characters at a time: a lane of a 64-bit
+// word that equals the wanted character shows up as a zero lane after XOR.
+constexpr std::uint64_t kLaneOnes = 0x0001000100010001u;
+constexpr std::uint64_t kLaneHighs = 0x8000800080008000u;
+
+std::uint64_t Word(const char16_t* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// Non-zero when some lane of word is zero (lanes above a zero lane may show
+// too, so a hit is confirmed one character at a time).
+std::uint64_t ZeroLanes(std::uint64_t word) {
+  return (word - kLaneOnes) & ~word & kLaneHighs;
+}
+
+size_t FindUnit(std::u16string_view text, size_t from, char16_t wanted) {
+  const std::uint64_t pattern = kLaneOnes * wanted;
+  size_t i = from;
+  while (i + 4 <= text.size() && ZeroLanes(Word(text.data() + i) ^ pattern) == 0) i += 4;
+  for (; i < text.size(); ++i) {
+    if (text[i] == wanted) return i;
+  }
+  return std::u16string_view::npos;
+}
+
+bool HasEither(std::u16string_view text, char16_t a, char16_t b) {
+  const std::uint64_t patternA = kLaneOnes * a, patternB = kLaneOnes * b;
+  size_t i = 0;
+  for (; i + 4 <= text.size(); i += 4) {
+    const std::uint64_t word = Word(text.data() + i);
+    if ((ZeroLanes(word ^ patternA) | ZeroLanes(word ^ patternB)) != 0) return true;
+  }
+  for (; i < text.size(); ++i) {
+    if (text[i] == a || text[i] == b) return true;
+  }
+  return false;
+}
+
 // n separators give n + 1 pieces, empty ones included; the empty text gives
 // no piece at all.
-TextArray Split(const Text& text, char16_t separator) {
-  TextArray pieces;
-  if (text.empty()) return pieces;
+void SplitViews(std::u16string_view text, char16_t separator, std::vector<Piece>& pieces) {
+  pieces.clear();
+  if (text.empty()) return;
   size_t start = 0;
   for (;;) {
-    size_t at = text.find(separator, start);
-    if (at == Text::npos) {
-      pieces.push_back(text.substr(start));
-      return pieces;
+    size_t at = FindUnit(text, start, separator);
+    if (at == std::u16string_view::npos) {
+      pieces.push_back({text.substr(start)});
+      return;
     }
-    pieces.push_back(text.substr(start, at - start));
+    pieces.push_back({text.substr(start, at - start)});
     start = at + 1;
   }
 }
 
-Text ReplaceDoubledQuestionMarks(const Text& line) {
-  Text out;
-  out.reserve(line.size());
-  for (size_t i = 0; i < line.size(); ++i) {
-    out += line[i];
-    if (line[i] == u'?' && i + 1 < line.size() && line[i + 1] == u'?') ++i;
+void Glue(Piece& joined, std::u16string_view tail, Store& store) {
+  if (joined.own == nullptr) {
+    joined.own = &store.emplace_back(joined.text);
   }
-  return out;
+  joined.own->append(tail);
+  joined.text = *joined.own;
+}
+
+// getintoarr on views.
+void JoinViews(std::vector<Piece>& pieces, char16_t separator, Store& store) {
+  Guarded(u"getintoarr", [&] {
+    const std::u16string_view sep(&separator, 1);
+    const long upper = static_cast<long>(pieces.size()) - 1;
+    const long last = upper - 1;
+    long i = 1;
+    while (i <= last) {
+      if (pieces[static_cast<size_t>(i)].text.empty()) {
+        Piece& joined = pieces[static_cast<size_t>(i - 1)];
+        long j = i;
+        do {
+          if (!pieces[static_cast<size_t>(j)].text.empty()) break;
+          Glue(joined, sep, store);
+          if (j + 1 <= upper) {
+            Piece& next = pieces[static_cast<size_t>(j + 1)];
+            Glue(joined, next.text, store);
+            next = Piece();
+          }
+          j += 2;
+        } while (j <= upper);
+        i = j - 1;
+      }
+      ++i;
+    }
+  });
+}
+
+// A cell's text with each "??" read as "?".
+void AssignResolved(Text& cell, std::u16string_view text) {
+  size_t mark = text.find(u"??");
+  if (mark == std::u16string_view::npos) {
+    cell.assign(text);
+    return;
+  }
+  cell.clear();
+  cell.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    cell += text[i];
+    if (text[i] == u'?' && i + 1 < text.size() && text[i + 1] == u'?') ++i;
+  }
 }
 
 }  // namespace
@@ -61,28 +160,75 @@ void getintoarr(TextArray& Pieces, const Text& Separator) {
   });
 }
 
+// The grid takes each row as a TAB-separated line with "??" read as "?": the
+// line of a row is every non-empty cell followed by a TAB, "?" standing for
+// nothing. Its cells are put in place directly rather than written into a
+// line and split again, which is the same thing done once.
 void StringToGrid(FeatureGrid& TargetGrid, const Text& ListText, std::int16_t SuppressGap) {
   Guarded(u"StringToGrid", [&] {
-    TextArray groups = Split(ListText, u'>');
-    getintoarr(groups, u">");
-    for (const Text& group : groups) {
-      TextArray rows = Split(group, u'#');
-      getintoarr(rows, u"#");
-      for (const Text& row : rows) {
-        TextArray cells = Split(row, u'/');
-        getintoarr(cells, u"/");
-        Text line;
+    Store groupStore, rowStore, cellStore;
+    std::vector<Piece> groups, rows, cells;
+    std::vector<char> plain;
+    SplitViews(ListText, u'>', groups);
+    JoinViews(groups, u'>', groupStore);
+    for (const Piece& group : groups) {
+      rowStore.clear();
+      SplitViews(group.text, u'#', rows);
+      JoinViews(rows, u'#', rowStore);
+      for (const Piece& row : rows) {
+        cellStore.clear();
+        SplitViews(row.text, u'/', cells);
+        JoinViews(cells, u'/', cellStore);
+        // Most cells hold neither a TAB nor a "?"; one look tells.
+        plain.assign(cells.size(), 0);
         std::int32_t tabs = 0;
-        for (const Text& cell : cells) {
-          if (cell.empty()) continue;
-          if (cell != u"?") line += cell;
-          line += u'\t';
+        for (size_t k = 0; k < cells.size(); ++k) {
+          const std::u16string_view text = cells[k].text;
+          if (text.empty()) continue;
+          ++tabs;
+          if (!HasEither(text, u'\t', u'?')) {
+            plain[k] = 1;
+          } else if (text != u"?") {
+            tabs += static_cast<std::int32_t>(std::count(text.begin(), text.end(), u'\t'));
+          }
         }
-        for (char16_t ch : line) tabs += ch == u'\t';
         if (TargetGrid.Cols() < tabs) TargetGrid.SetCols(tabs);
-        if (!row.empty()) TargetGrid.AddItem(ReplaceDoubledQuestionMarks(line));
+        if (row.text.empty()) continue;
+        // Only the cells this row has are stored; the grid reads the rest as
+        // empty, so one wide row does not make every row wide.
+        const size_t width = static_cast<size_t>(TargetGrid.Cols());
+        TextArray line;
+        auto slot = [&line](size_t at) -> Text& {
+          if (line.size() <= at) line.resize(at + 1);
+          return line[at];
+        };
+        size_t col = 0;
+        for (size_t k = 0; k < cells.size(); ++k) {
+          const std::u16string_view text = cells[k].text;
+          if (text.empty()) continue;
+          if (plain[k]) {
+            if (col < width) slot(col).assign(text);
+            ++col;
+            continue;
+          }
+          if (text == u"?") {
+            ++col;
+            continue;
+          }
+          // A TAB inside a cell's text ends a grid cell too.
+          size_t start = 0;
+          for (;;) {
+            const size_t tab = text.find(u'\t', start);
+            const size_t end = tab == std::u16string_view::npos ? text.size() : tab;
+            if (col < width) AssignResolved(slot(col), text.substr(start, end - start));
+            ++col;
+            if (tab == std::u16string_view::npos) break;
+            start = tab + 1;
+          }
+        }
+        TargetGrid.AddRow(std::move(line));
       }
-      if (!group.empty() && SuppressGap == 0) TargetGrid.AddItem(Text());
+      if (!group.text.empty() && SuppressGap == 0) TargetGrid.AddItem(Text());
     }
   });
 }

@@ -79,10 +79,10 @@ bool ReadModeR(Call& call, RawRecord& buffer) {
   TextArray header(buffer.size());
   const long keyCol = ReadKeyColumn(call, in, header);
 
+  KeyMatcher key(call.KeyValue, call.encrypted);
   while (!in.AtEnd()) {
     ReadRecord(in, buffer);
-    const Text key = CellText(buffer[Subscript(keyCol, buffer.size())], call.encrypted);
-    if (KeyEquals(key, call.KeyValue)) {
+    if (key.Matches(buffer[Subscript(keyCol, buffer.size())])) {
       for (size_t j = 0; j < buffer.size(); ++j) {
         call.RecArray[Subscript(static_cast<long>(j), call.RecArray.size())] =
             CellText(buffer[j], call.encrypted);

@@ -52,6 +52,21 @@ std::size_t Subscript(long i, std::size_t n);
 Text TrimSpaces(const Text& text);
 bool KeyEquals(const Text& a, const Text& b);
 
+// KeyEquals of each stored key cell against one call's key, for a search
+// through a whole file: the key is trimmed and upper-cased once, and a plain
+// stored cell is compared unit by unit without building texts.
+class KeyMatcher {
+ public:
+  KeyMatcher(const Text& keyValue, bool encrypted);
+  bool Matches(const std::string& stored);
+
+ private:
+  const Text& keyValue_;
+  bool encrypted_;
+  Text wanted_;   // the key, trimmed and upper-cased
+  Text scratch_;  // the stored cell as text, reused
+};
+
 // The column a numeric key-column text names: the number at its start, rounded
 // half to even; "Overflow" outside the 16-bit range.
 std::int16_t NumericColumn(const Text& text);

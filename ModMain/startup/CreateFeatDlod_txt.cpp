@@ -49,9 +49,13 @@ VBool GetFeaturesDetailsFromWebsite() {
     Text query = GetCustDet();
     const Text code = ProductName == u"Ostra-VKP" ? u"VKP" : u"QUEND";
     std::uint8_t encode = 0;
-    query += u"&" + Text(u"APPCODE") + u"=" + Encryptmethod2(code, encode);
+    // Appended piece by piece: GCC 12 at -O3 misreads a literal + temporary
+    // concatenation here as an overlapping copy (-Wrestrict).
+    query += u"&APPCODE=";
+    query += Encryptmethod2(code, encode);
     encode = 0;
-    query += u"&" + Text(u"FeatureName=") + Encryptmethod2(FeatureName, encode);
+    query += u"&FeatureName=";
+    query += Encryptmethod2(FeatureName, encode);
 
     WebRet.clear();
     frmmain::GetWebRetForFeatures(query);

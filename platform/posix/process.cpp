@@ -25,11 +25,15 @@ std::string BaseName(const std::string& path) {
 }
 
 // The bare name of the file a process runs; failing that, of its first
-// argument. Empty for kernel threads, which have neither.
-std::string ExeNameOf(const std::string& pid) {
-  const std::string base = "/proc/" + pid;
+// argument. Empty for kernel threads, which have neither. Paths are taken
+// relative to the open /proc folder, sparing a lookup of /proc per process.
+std::string ExeNameOf(int procFd, const char* pid) {
+  char link[300];  // a name of /proc, up to 255 bytes, and "/cmdline"
+  const size_t pidLength = strnlen(pid, 256);
+  std::memcpy(link, pid, pidLength);
+  std::memcpy(link + pidLength, "/exe", 5);
   char target[4096];
-  ssize_t n = ::readlink((base + "/exe").c_str(), target, sizeof target - 1);
+  ssize_t n = ::readlinkat(procFd, link, target, sizeof target - 1);
   if (n > 0) {
     std::string path(target, static_cast<size_t>(n));
     const std::string deleted = " (deleted)";  // the file was replaced while running
@@ -39,7 +43,12 @@ std::string ExeNameOf(const std::string& pid) {
     }
     return BaseName(path);
   }
-  int fd = ::open((base + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+  // No link at all means no memory image: a kernel thread, or a process that
+  // has ended, whose argument list reads empty too. Most entries of /proc are
+  // kernel threads, so this spares three system calls each.
+  if (n < 0 && errno == ENOENT) return {};
+  std::memcpy(link + pidLength, "/cmdline", 9);
+  int fd = ::openat(procFd, link, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
   char args[4096];
   ssize_t got = ::read(fd, args, sizeof args - 1);
@@ -71,7 +80,7 @@ bool ProcessSnapshot::Next(Text& exeFile) {
   while (dirent* entry = ::readdir(impl_->dir)) {
     const char* name = entry->d_name;
     if (*name < '1' || *name > '9') continue;  // only process ids
-    std::string exe = ExeNameOf(name);
+    std::string exe = ExeNameOf(::dirfd(impl_->dir), name);
     if (exe.empty()) continue;  // gone meanwhile, or a kernel thread
     exeFile = FromUtf8(exe);
     return true;

@@ -21,6 +21,7 @@
 #include "platform/codepage.h"
 #include "platform/failure.h"
 #include "tests/TestSupport.h"
+#include "tests/TestSupportPosix.h"
 
 namespace fl::test::e2e {
 

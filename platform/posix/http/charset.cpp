@@ -1,3 +1,4 @@
+// Page encodings converted with iconv.
 #include <errno.h>
 #include <iconv.h>
 
@@ -5,139 +6,21 @@
 
 #include "platform/posix/http/internal.h"
 
-namespace fl::posix::http {
+namespace fl::http {
 
 namespace {
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-// Labels the web reads differently from iconv, or not at all (nullptr).
-struct Alias {
+// Encodings the web reads as iconv's supersets of them.
+struct Superset {
   std::string_view label;
   const char* encoding;
 };
-constexpr Alias kAliases[] = {
-    {"ascii", "windows-1252"},
-    {"us-ascii", "windows-1252"},
-    {"iso-8859-1", "windows-1252"},
-    {"iso8859-1", "windows-1252"},
-    {"iso_8859-1", "windows-1252"},
-    {"latin1", "windows-1252"},
-    {"l1", "windows-1252"},
-    {"iso-8859-9", "windows-1254"},
-    {"latin5", "windows-1254"},
-    {"iso-8859-11", "windows-874"},
-    {"tis-620", "windows-874"},
-    {"gb2312", "GBK"},
+constexpr Superset kSupersets[] = {
+    {"gbk", "GBK"},
     {"euc-kr", "CP949"},
-    {"ks_c_5601-1987", "CP949"},
     {"shift_jis", "CP932"},
     {"big5", "BIG5-HKSCS"},
-    {"utf-7", nullptr},
 };
-
-// The name iconv knows label by, or "" when a browser would ignore it.
-std::string Resolve(std::string_view label) {
-  while (!label.empty() && IsSpace(label.front())) label.remove_prefix(1);
-  while (!label.empty() && IsSpace(label.back())) label.remove_suffix(1);
-  std::string name;
-  for (char c : label) {
-    c = Lower(c);
-    // Keeps iconv suffixes such as //TRANSLIT out of a page's hands.
-    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
-          c == ':')) {
-      return "";
-    }
-    name += c;
-  }
-  if (name.empty()) return "";
-  for (const Alias& alias : kAliases) {
-    if (alias.label == name) return alias.encoding != nullptr ? alias.encoding : "";
-  }
-  iconv_t probe = iconv_open("UTF-8", name.c_str());
-  if (probe == reinterpret_cast<iconv_t>(-1)) return "";
-  iconv_close(probe);
-  return name;
-}
-
-// The charset=... inside a Content-Type value, found the lenient way
-// browsers find it in a <meta> content attribute.
-std::string CharsetParam(std::string_view content) {
-  std::string lower;
-  for (char c : content) lower += Lower(c);
-  for (size_t at = lower.find("charset"); at != std::string::npos;
-       at = lower.find("charset", at + 7)) {
-    size_t i = at + 7;
-    while (i < content.size() && IsSpace(content[i])) ++i;
-    if (i >= content.size() || content[i] != '=') continue;
-    ++i;
-    while (i < content.size() && IsSpace(content[i])) ++i;
-    if (i >= content.size()) return "";
-    if (content[i] == '"' || content[i] == '\'') {
-      size_t close = content.find(content[i], i + 1);
-      if (close == std::string_view::npos) return "";
-      return std::string(content.substr(i + 1, close - i - 1));
-    }
-    size_t end = i;
-    while (end < content.size() && !IsSpace(content[end]) && content[end] != ';') ++end;
-    return std::string(content.substr(i, end - i));
-  }
-  return "";
-}
-
-// A byte-order mark outranks every label; it is dropped from bytes.
-std::string BomEncoding(std::string_view* bytes) {
-  if (bytes->substr(0, 3) == "\xEF\xBB\xBF") {
-    bytes->remove_prefix(3);
-    return "UTF-8";
-  }
-  if (bytes->substr(0, 2) == "\xFE\xFF") {
-    bytes->remove_prefix(2);
-    return "UTF-16BE";
-  }
-  if (bytes->substr(0, 2) == "\xFF\xFE") {
-    bytes->remove_prefix(2);
-    return "UTF-16LE";
-  }
-  return "";
-}
-
-// The first <meta> that names an encoding, as a browser's parser would
-// switch to on meeting it. Declarations sit at the top of a page (browsers
-// look ahead only a kilobyte), so only the start is searched.
-std::string MetaEncoding(std::string_view body) {
-  body = body.substr(0, 64 * 1024);
-  // Latin-1 maps every byte to a character, so this pass cannot stumble over
-  // bytes of the page's real encoding.
-  XmlDocPtr doc(htmlReadMemory(body.data(), static_cast<int>(body.size()), nullptr, "ISO-8859-1",
-                               kParseOptions));
-  if (!doc) return "";
-  auto* root = reinterpret_cast<xmlNode*>(doc.get());
-  for (xmlNode* e = NextElement(root, root); e != nullptr; e = NextElement(e, root)) {
-    if (!IsElement(e, "meta")) continue;
-    std::string label;
-    if (auto charset = Attr(e, "charset")) {
-      label = *charset;
-    } else {
-      auto equiv = Attr(e, "http-equiv");
-      auto content = Attr(e, "content");
-      std::string lower;
-      for (char c : equiv.value_or("")) lower += Lower(c);
-      if (lower == "content-type" && content) label = CharsetParam(*content);
-    }
-    std::string encoding = Resolve(label);
-    if (encoding.empty()) continue;
-    // Markup that could be read to find this label is not UTF-16.
-    if (encoding.rfind("utf-16", 0) == 0) return "UTF-8";
-    return encoding;
-  }
-  return "";
-}
 
 void AppendCodePoint(std::string* out, unsigned c) {
   if (c < 0x80) {
@@ -148,9 +31,68 @@ void AppendCodePoint(std::string* out, unsigned c) {
   }
 }
 
-// Undecodable bytes become U+FFFD and decoding goes on, as in browsers;
-// libxml2's own decoding would drop the rest of the page instead.
-std::string Convert(std::string_view in, const std::string& encoding) {
+// The length of the well-formed UTF-8 sequence at the start of s, or 0.
+size_t SequenceLength(std::string_view s) {
+  auto byte = [&s](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned lead = byte(0);
+  if (lead < 0x80) return 1;
+  size_t length;
+  unsigned low = 0x80, high = 0xBF;  // bounds of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+  } else {
+    return 0;
+  }
+  if (s.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// glibc's converters let code points past U+10FFFF through, written the way
+// UTF-8 once allowed; browsers make each byte of such a sequence U+FFFD.
+void ReplaceIllFormed(std::string* text) {
+  size_t at = 0, length;
+  while (at < text->size() && (length = SequenceLength(std::string_view(*text).substr(at))) > 0) {
+    at += length;
+  }
+  if (at == text->size()) return;
+  std::string out = text->substr(0, at);
+  while (at < text->size()) {
+    length = SequenceLength(std::string_view(*text).substr(at));
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++at;
+    } else {
+      out.append(*text, at, length);
+      at += length;
+    }
+  }
+  *text = std::move(out);
+}
+
+}  // namespace
+
+std::string EncodingForLabel(const std::string& label) {
+  for (const Superset& s : kSupersets) {
+    if (s.label == label) return s.encoding;
+  }
+  iconv_t probe = iconv_open("UTF-8", label.c_str());
+  if (probe == reinterpret_cast<iconv_t>(-1)) return "";
+  iconv_close(probe);
+  return label;
+}
+
+std::string ConvertToUtf8(std::string_view in, const std::string& encoding) {
   std::string out;
   out.reserve(in.size() + in.size() / 2);
   iconv_t cd = iconv_open("UTF-8", encoding.c_str());
@@ -158,7 +100,6 @@ std::string Convert(std::string_view in, const std::string& encoding) {
     for (unsigned char b : in) AppendCodePoint(&out, b);
     return out;
   }
-  // Browsers fill the holes of the Windows code pages with the C1 controls.
   const bool c1Holes = encoding.rfind("windows-125", 0) == 0;
   char* src = const_cast<char*>(in.data());
   size_t left = in.size();
@@ -181,36 +122,8 @@ std::string Convert(std::string_view in, const std::string& encoding) {
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   iconv_close(cd);
+  ReplaceIllFormed(&out);
   return out;
 }
 
-// The input-stream clean-up a browser applies before parsing: line breaks
-// become LF, and NUL, which would end libxml2's input, becomes U+FFFD.
-std::string Preprocess(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else if (text[i] == '\0') {
-      out += "\xEF\xBF\xBD";
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
-std::string DecodePage(const std::string& body, const std::string& contentType) {
-  std::string_view bytes(body);
-  std::string encoding = BomEncoding(&bytes);
-  if (encoding.empty()) encoding = Resolve(CharsetParam(contentType));
-  if (encoding.empty()) encoding = MetaEncoding(body);
-  if (encoding.empty()) encoding = "windows-1252";
-  return Preprocess(Convert(bytes, encoding));
-}
-
-}  // namespace fl::posix::http
+}  // namespace fl::http

@@ -3,8 +3,9 @@
 #include <exception>
 
 #include "platform/posix/http/internal.h"
+#include "platform/posix/http_module.h"
 
-namespace fl::posix::http {
+namespace fl::http {
 
 namespace {
 
@@ -39,14 +40,12 @@ class CurlStack final : public Stack {
 
 }  // namespace
 
-}  // namespace fl::posix::http
+}  // namespace fl::http
 
-extern "C" __attribute__((visibility("default"))) fl::posix::http::Stack* FirstLoadHttpStack(
-    int version) {
-  using namespace fl::posix::http;
-  if (version != kInterfaceVersion) return nullptr;
+extern "C" __attribute__((visibility("default"))) fl::http::Stack* FirstLoadHttpStack(int version) {
+  if (version != fl::posix::http::kInterfaceVersion) return nullptr;
   // Lives as long as the process: the module is never unloaded, and
   // navigations may still be winding down while the program exits.
-  static Stack* const stack = new CurlStack;
+  static fl::http::Stack* const stack = new fl::http::CurlStack;
   return stack;
 }

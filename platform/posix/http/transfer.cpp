@@ -2,7 +2,7 @@
 
 #include "platform/posix/http/internal.h"
 
-namespace fl::posix::http {
+namespace fl::http {
 
 namespace {
 
@@ -104,4 +104,4 @@ std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Respo
   return "";
 }
 
-}  // namespace fl::posix::http
+}  // namespace fl::http

@@ -1,10 +1,11 @@
 #include <libxml/HTMLtree.h>
 
+#include <unordered_map>
 #include <vector>
 
-#include "platform/posix/http/internal.h"
+#include "platform/http/html.h"
 
-namespace fl::posix::http {
+namespace fl::http {
 
 namespace {
 
@@ -75,15 +76,27 @@ bool IsControl(const xmlNode* e) {
   return IsElement(e, "textarea") || IsElement(e, "select") || IsElement(e, "button");
 }
 
+// The first element of the page with each id.
+using IdIndex = std::unordered_map<std::string, const xmlNode*>;
+
+IdIndex IndexIds(xmlNode* root) {
+  IdIndex index;
+  for (xmlNode* e = NextElement(root, root); e != nullptr; e = NextElement(e, root)) {
+    if (auto id = Attr(e, "id")) index.emplace(std::move(*id), e);
+  }
+  return index;
+}
+
 // The form a control belongs to: the one its form attribute names, else the
-// nearest form around it.
-const xmlNode* FormOwner(const xmlNode* control, xmlNode* root) {
+// nearest form around it. ids is made on first need and kept for the other
+// controls of the same lookup: a walk of the page for each would make a page
+// of many such controls quadratic.
+const xmlNode* FormOwner(const xmlNode* control, xmlNode* root, std::optional<IdIndex>& ids) {
   if (auto ref = Attr(control, "form")) {
     if (ref->empty()) return nullptr;
-    for (xmlNode* e = NextElement(root, root); e != nullptr; e = NextElement(e, root)) {
-      if (Attr(e, "id") == ref) return IsElement(e, "form") ? e : nullptr;
-    }
-    return nullptr;
+    if (!ids) ids = IndexIds(root);
+    auto named = ids->find(*ref);
+    return named != ids->end() && IsElement(named->second, "form") ? named->second : nullptr;
   }
   for (const xmlNode* p = control->parent; p != nullptr; p = p->parent) {
     if (IsElement(p, "form")) return p;
@@ -202,9 +215,10 @@ class PageNode final : public Node {
 
   std::vector<xmlNode*> Controls(const std::string& name) const {
     std::vector<xmlNode*> matches;
+    std::optional<IdIndex> ids;
     for (xmlNode* e = NextElement(Root(), Root()); e != nullptr; e = NextElement(e, Root())) {
       if (IsControl(e) && (Attr(e, "name") == name || Attr(e, "id") == name) &&
-          FormOwner(e, Root()) == node_) {
+          FormOwner(e, Root(), ids) == node_) {
         matches.push_back(e);
       }
     }
@@ -231,4 +245,4 @@ std::shared_ptr<const Node> ParsePage(const std::string& body, const std::string
   return std::make_shared<PageNode>(page, reinterpret_cast<xmlNode*>(doc));
 }
 
-}  // namespace fl::posix::http
+}  // namespace fl::http

@@ -1,0 +1,115 @@
+// The ANSI code page on Windows: the system's own, converted with
+// WideCharToMultiByte and MultiByteToWideChar.
+#include "platform/codepage.h"
+
+#include <atomic>
+
+#include "platform/win32/oserror.h"
+
+namespace fl {
+
+namespace {
+
+std::atomic<int> gChosen{0};  // 0: the system's
+
+UINT Current() {
+  const int chosen = gChosen.load(std::memory_order_relaxed);
+  return chosen != 0 ? static_cast<UINT>(chosen) : GetACP();
+}
+
+bool IsSingleByte(UINT cp) {
+  CPINFO info;
+  return GetCPInfo(cp, &info) && info.MaxCharSize == 1;
+}
+
+// The system's text and wide strings are both UTF-16 here, so conversions
+// read and write the texts' own storage.
+const wchar_t* WideOf(const Text& text) {
+  return reinterpret_cast<const wchar_t*>(text.data());
+}
+
+// UTF-8 takes neither flags nor a default character.
+std::string Encode(UINT cp, const wchar_t* text, int n, bool* substituted) {
+  if (n == 0) return {};
+  const bool utf8 = cp == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL used = FALSE;
+  BOOL* usedOut = utf8 ? nullptr : &used;
+  // At most two bytes a unit in the ANSI pages, three in UTF-8.
+  std::string out(static_cast<size_t>(n) * (utf8 ? 3 : 2), '\0');
+  const int size = WideCharToMultiByte(cp, flags, text, n, out.data(), static_cast<int>(out.size()),
+                                       utf8 ? nullptr : "?", usedOut);
+  if (size <= 0) win32::ThrowLastError();
+  out.resize(static_cast<size_t>(size));
+  if (substituted != nullptr) *substituted = used != FALSE;
+  return out;
+}
+
+}  // namespace
+
+int AnsiCodePage() {
+  return static_cast<int>(Current());
+}
+
+void SetAnsiCodePage(int codePage) {
+  if (codePage <= 0 || !IsValidCodePage(static_cast<UINT>(codePage))) {
+    Fail(u"No conversion for code page " + FromUtf8(std::to_string(codePage)));
+  }
+  gChosen = codePage;
+}
+
+std::string ToAnsi(const Text& text) {
+  return Encode(Current(), WideOf(text), static_cast<int>(text.size()), nullptr);
+}
+
+Text FromAnsi(const std::string& bytes) {
+  Text out;
+  FromAnsi(bytes, out);
+  return out;
+}
+
+void FromAnsi(const std::string& bytes, Text& out) {
+  out.clear();
+  if (bytes.empty()) return;
+  const UINT cp = Current();
+  const int n = static_cast<int>(bytes.size());
+  // No byte of an ANSI page, nor of UTF-8, makes more than one unit.
+  out.resize(bytes.size());
+  const int size = MultiByteToWideChar(
+      cp, 0, bytes.data(), n, reinterpret_cast<wchar_t*>(out.data()), static_cast<int>(out.size()));
+  if (size <= 0) win32::ThrowLastError();
+  out.resize(static_cast<size_t>(size));
+}
+
+std::int16_t AnsiCode(char16_t ch) {
+  const wchar_t wide = static_cast<wchar_t>(ch);
+  bool substituted = false;
+  const std::string bytes = Encode(Current(), &wide, 1, &substituted);
+  if (substituted || bytes.empty() || bytes.size() > 2) return 63;
+  if (bytes.size() == 1) return static_cast<unsigned char>(bytes[0]);
+  unsigned v = (static_cast<unsigned char>(bytes[0]) << 8) | static_cast<unsigned char>(bytes[1]);
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+}
+
+Text AnsiChar(long code) {
+  const UINT cp = Current();
+  std::string bytes;
+  if (IsSingleByte(cp)) {
+    if (code < 0 || code > 255) Fail(desc::kInvalidCall);
+    bytes += static_cast<char>(code);
+  } else {
+    if (code < -32768 || code > 65535) Fail(desc::kInvalidCall);
+    const unsigned v = static_cast<unsigned>(code < 0 ? code + 65536 : code);
+    if (v > 255) bytes += static_cast<char>(v >> 8);
+    bytes += static_cast<char>(v & 0xFF);
+  }
+  // A single byte always decodes; a pair must be one whole character.
+  const DWORD flags = bytes.size() == 1 && IsSingleByte(cp) ? 0 : MB_ERR_INVALID_CHARS;
+  wchar_t out[4];
+  const int n =
+      MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), out, 4);
+  if (n != 1) Fail(desc::kInvalidCall);
+  return Text(1, static_cast<char16_t>(out[0]));
+}
+
+}  // namespace fl

@@ -1,0 +1,208 @@
+// The transfer with WinINet, with the system's proxy settings. WinINet's own
+// redirects are turned off so that their number is bounded as on POSIX.
+#include <windows.h>
+#include <wininet.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/failure.h"
+#include "platform/win32/http/internal.h"
+
+namespace fl::http {
+
+namespace {
+
+constexpr int kMaxRedirects = 20;
+constexpr DWORD kConnectTimeoutMs = 30000;
+constexpr DWORD kStallTimeoutMs = 60000;
+constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                         INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                         INTERNET_FLAG_NO_UI;
+constexpr wchar_t kHeaders[] =
+    L"Cache-Control: no-cache\r\nAccept: text/html,application/xhtml+xml,*/*;q=0.8\r\n";
+
+std::string WinInetError(const char* call) {
+  return std::string(call) + " failed with WinINet error " + std::to_string(GetLastError());
+}
+
+std::wstring Wide(const std::string& utf8) {
+  const Text text = FromUtf8(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+std::string Narrow(const std::wstring& wide) {
+  return ToUtf8(Text(wide.begin(), wide.end()));
+}
+
+// A WinINet session for one transfer. Its blocking calls notice no flag, so
+// a watcher closes the session when the transfer is cancelled: that ends
+// every call under way on it and its children.
+class Session {
+ public:
+  explicit Session(const std::atomic<bool>& cancel) : cancel_(cancel) {
+    handle_ = InternetOpenW(L"FirstLoad/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (handle_ == nullptr) return;
+    Set(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+    Set(INTERNET_OPTION_CONNECT_RETRIES, 1);
+    Set(INTERNET_OPTION_SEND_TIMEOUT, kStallTimeoutMs);
+    Set(INTERNET_OPTION_RECEIVE_TIMEOUT, kStallTimeoutMs);
+    watcher_ = std::thread([this] { Watch(); });
+  }
+
+  ~Session() {
+    if (handle_ == nullptr) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    watcher_.join();
+    if (!closed_) InternetCloseHandle(handle_);
+  }
+
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  HINTERNET get() const { return handle_; }
+
+  // A request handle goes with its session when the watcher closed that.
+  void CloseChild(HINTERNET child) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!closed_) InternetCloseHandle(child);
+  }
+
+ private:
+  void Set(DWORD option, DWORD value) { InternetSetOptionW(handle_, option, &value, sizeof value); }
+
+  void Watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!done_) {
+      if (cancel_) {
+        InternetCloseHandle(handle_);
+        closed_ = true;
+        return;
+      }
+      wake_.wait_for(lock, std::chrono::milliseconds(50));
+    }
+  }
+
+  const std::atomic<bool>& cancel_;
+  HINTERNET handle_ = nullptr;
+  std::thread watcher_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  bool closed_ = false;
+};
+
+class Request {
+ public:
+  Request(Session& session, HINTERNET handle) : session_(session), handle_(handle) {}
+  ~Request() { session_.CloseChild(handle_); }
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+  HINTERNET get() const { return handle_; }
+
+ private:
+  Session& session_;
+  HINTERNET handle_;
+};
+
+std::wstring QueryText(HINTERNET request, DWORD info) {
+  std::wstring value(256, L'\0');
+  for (;;) {
+    DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    DWORD index = 0;
+    if (HttpQueryInfoW(request, info, value.data(), &bytes, &index)) {
+      value.resize(bytes / sizeof(wchar_t));
+      return value;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return L"";
+    value.resize(bytes / sizeof(wchar_t) + 1);
+  }
+}
+
+DWORD QueryStatus(HINTERNET request) {
+  DWORD status = 0, bytes = sizeof status, index = 0;
+  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &bytes,
+                      &index)) {
+    return 0;
+  }
+  return status;
+}
+
+bool IsWebAddress(const std::wstring& url) {
+  std::wstring scheme = url.substr(0, url.find(L':'));
+  for (wchar_t& c : scheme) c = static_cast<wchar_t>(towlower(c));
+  return scheme == L"http" || scheme == L"https";
+}
+
+std::wstring Combine(const std::wstring& base, const std::wstring& relative) {
+  std::wstring out(4096, L'\0');
+  DWORD length = static_cast<DWORD>(out.size());
+  if (!InternetCombineUrlW(base.c_str(), relative.c_str(), out.data(), &length, ICU_NO_ENCODE)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return L"";
+    out.resize(length + 1);
+    length = static_cast<DWORD>(out.size());
+    if (!InternetCombineUrlW(base.c_str(), relative.c_str(), out.data(), &length, ICU_NO_ENCODE)) {
+      return L"";
+    }
+  }
+  out.resize(length);
+  return out;
+}
+
+}  // namespace
+
+std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Response* response) {
+  Session session(cancel);
+  if (session.get() == nullptr) return WinInetError("InternetOpen");
+  std::wstring address = Wide(url);
+  for (int redirects = 0;; ++redirects) {
+    // A page may send the browser on to another page, never to another scheme.
+    if (!IsWebAddress(address)) return "not an http or https address: " + Narrow(address);
+    HINTERNET handle = InternetOpenUrlW(session.get(), address.c_str(), kHeaders,
+                                        static_cast<DWORD>(-1), kFlags, 0);
+    if (cancel) {
+      if (handle != nullptr) session.CloseChild(handle);
+      return "cancelled";
+    }
+    if (handle == nullptr) return WinInetError("InternetOpenUrl");
+    Request request(session, handle);
+
+    const DWORD status = QueryStatus(request.get());
+    if (status >= 300 && status < 400) {
+      const std::wstring location = QueryText(request.get(), HTTP_QUERY_LOCATION);
+      if (!location.empty()) {
+        if (redirects == kMaxRedirects) return "more than 20 redirects";
+        address = Combine(address, location);
+        if (address.empty()) return "a redirect to an invalid address";
+        continue;
+      }
+    }
+    if (status >= 400) return "HTTP status " + std::to_string(status);
+
+    const std::wstring length = QueryText(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    if (!length.empty() && std::wcstoull(length.c_str(), nullptr, 10) > kMaxBody) {
+      return "the page is larger than 16 MiB";
+    }
+    char chunk[65536];
+    for (;;) {
+      DWORD got = 0;
+      if (!InternetReadFile(request.get(), chunk, sizeof chunk, &got)) {
+        return cancel ? "cancelled" : WinInetError("InternetReadFile");
+      }
+      if (got == 0) break;
+      if (response->body.size() + got > kMaxBody) return "the page is larger than 16 MiB";
+      response->body.append(chunk, got);
+    }
+    if (cancel) return "cancelled";
+    response->contentType = Narrow(QueryText(request.get(), HTTP_QUERY_CONTENT_TYPE));
+    return "";
+  }
+}
+
+}  // namespace fl::http

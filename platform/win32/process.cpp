@@ -1,0 +1,68 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+
+// After the system's headers: it takes back the names they define as macros.
+#include "platform/win32/oserror.h"
+
+namespace fl {
+
+struct ProcessSnapshot::Impl {
+  HANDLE snapshot = INVALID_HANDLE_VALUE;
+  bool started = false;
+};
+
+ProcessSnapshot::ProcessSnapshot() : impl_(std::make_unique<Impl>()) {
+  impl_->snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+}
+
+ProcessSnapshot::~ProcessSnapshot() {
+  if (Valid()) CloseHandle(impl_->snapshot);
+}
+
+bool ProcessSnapshot::Valid() const {
+  return impl_->snapshot != INVALID_HANDLE_VALUE && impl_->snapshot != nullptr;
+}
+
+bool ProcessSnapshot::Next(Text& exeFile) {
+  if (!Valid()) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  const BOOL delivered = impl_->started ? Process32NextW(impl_->snapshot, &entry)
+                                        : Process32FirstW(impl_->snapshot, &entry);
+  impl_->started = true;
+  if (!delivered) return false;
+  size_t length = 0;
+  while (length < MAX_PATH && entry.szExeFile[length] != L'\0') ++length;
+  exeFile = win32::FromWide(entry.szExeFile, length);
+  return true;
+}
+
+std::int32_t ShellExecute(WindowHandle owner, const Text& operation, const Text& file,
+                          const Text& parameters, const Text& directory, int showCmd) {
+  // The shell may hand the start to extensions that expect COM on this
+  // thread, in a single-threaded apartment as a form's thread has it.
+  static const HRESULT com =
+      CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  (void)com;
+  for (const Text* text : {&operation, &file, &parameters, &directory}) {
+    if (text->find(u'\0') != Text::npos) return SE_ERR_NOASSOC;
+  }
+  const HINSTANCE result = ShellExecuteW(
+      reinterpret_cast<HWND>(owner), win32::Wide(operation).c_str(), win32::Wide(file).c_str(),
+      win32::Wide(parameters).c_str(), win32::Wide(directory).c_str(), showCmd);
+  return static_cast<std::int32_t>(reinterpret_cast<INT_PTR>(result));
+}
+
+void EndProcess(int status) {
+  std::fflush(nullptr);
+  ExitProcess(static_cast<UINT>(status));
+}
+
+}  // namespace fl

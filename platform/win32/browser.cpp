@@ -3,7 +3,7 @@
 
 #include <exception>
 
-#include "platform/win32/http/internal.h"
+#include "platform/http/fetch.h"
 
 namespace fl::http {
 
@@ -16,22 +16,7 @@ class WinInetStack final : public Stack {
   WinInetStack() { xmlInitParser(); }
 
   Outcome Load(const std::string& url, const std::atomic<bool>& cancel) override {
-    Outcome outcome;
-    try {
-      Response response;
-      outcome.error = Fetch(url, cancel, &response);
-      if (!outcome.error.empty()) return outcome;
-      if (cancel) {
-        outcome.error = "cancelled";
-        return outcome;
-      }
-      outcome.document = ParsePage(response.body, response.contentType);
-      if (!outcome.document) outcome.error = "libxml2 could not parse the page";
-    } catch (const std::exception& e) {
-      outcome.document.reset();
-      outcome.error = e.what();
-    }
-    return outcome;
+    return LoadPage(url, cancel);
   }
 };
 

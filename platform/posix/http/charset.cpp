@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "platform/posix/http/internal.h"
+#include "platform/http/fetch.h"
 
 namespace fl::http {
 

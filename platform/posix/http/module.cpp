@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "platform/posix/http/internal.h"
+#include "platform/http/fetch.h"
 #include "platform/posix/http_module.h"
 
 namespace fl::http {
@@ -19,22 +19,7 @@ class CurlStack final : public Stack {
   }
 
   Outcome Load(const std::string& url, const std::atomic<bool>& cancel) override {
-    Outcome outcome;
-    try {
-      Response response;
-      outcome.error = Fetch(url, cancel, &response);
-      if (!outcome.error.empty()) return outcome;
-      if (cancel) {
-        outcome.error = "cancelled";
-        return outcome;
-      }
-      outcome.document = ParsePage(response.body, response.contentType);
-      if (!outcome.document) outcome.error = "libxml2 could not parse the page";
-    } catch (const std::exception& e) {
-      outcome.document.reset();
-      outcome.error = e.what();
-    }
-    return outcome;
+    return LoadPage(url, cancel);
   }
 };
 

@@ -1,6 +1,6 @@
 #include <curl/curl.h>
 
-#include "platform/posix/http/internal.h"
+#include "platform/http/fetch.h"
 
 namespace fl::http {
 

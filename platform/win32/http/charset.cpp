@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/failure.h"
-#include "platform/win32/http/internal.h"
+#include "platform/http/fetch.h"
 
 namespace fl::http {
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/failure.h"
-#include "platform/win32/http/internal.h"
+#include "platform/http/fetch.h"
 
 namespace fl::http {
 

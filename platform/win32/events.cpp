@@ -1,79 +1,39 @@
-// The event queue on Windows: handlers queued beside the thread's message
-// queue, and an event object that wakes a MsgWaitForMultipleObjectsEx when
-// one is posted from another thread.
-#include "platform/events.h"
-
-#include <atomic>
-#include <deque>
-#include <mutex>
-
+// Waking the user-interface thread on Windows: an event object that a
+// MsgWaitForMultipleObjectsEx waits on together with the thread's messages.
+#include "platform/event_wake.h"
 #include "platform/win32/oserror.h"
 
-namespace fl {
+namespace fl::wake {
 
 namespace {
 
-struct Queue {
-  std::mutex mutex;
-  std::deque<std::function<void()>> pending;
-  HANDLE wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // manual reset
-  std::atomic<int> sources{0};
-};
-
-Queue& TheQueue() {
-  static Queue* q = new Queue;  // lives for the process; events may be posted at exit
-  return *q;
+HANDLE WakeEvent() {
+  static const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // manual reset
+  return event;
 }
 
 }  // namespace
 
-void PostEvent(std::function<void()> handler) {
-  Queue& q = TheQueue();
-  {
-    std::lock_guard<std::mutex> lock(q.mutex);
-    q.pending.push_back(std::move(handler));
-  }
-  SetEvent(q.wake);
+void Wake() {
+  SetEvent(WakeEvent());
 }
 
-void DoEvents() {
-  Queue& q = TheQueue();
-  ResetEvent(q.wake);
+void Clear() {
+  ResetEvent(WakeEvent());
+}
+
+void PumpWindowSystem() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  std::deque<std::function<void()>> batch;
-  {
-    std::lock_guard<std::mutex> lock(q.mutex);
-    batch.swap(q.pending);
-  }
-  // Events posted while these run wait for the next call.
-  for (auto& handler : batch) handler();
 }
 
-bool EventsPending() {
-  Queue& q = TheQueue();
-  std::lock_guard<std::mutex> lock(q.mutex);
-  return !q.pending.empty();
-}
-
-void WaitForEvents() {
-  Queue& q = TheQueue();
-  if (EventsPending()) return;
+void BlockUntilWoken() {
+  HANDLE event = WakeEvent();
   // MWMO_INPUTAVAILABLE: messages already seen by a peek count too.
-  MsgWaitForMultipleObjectsEx(1, &q.wake, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  MsgWaitForMultipleObjectsEx(1, &event, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-void AddEventSource() {
-  ++TheQueue().sources;
-}
-void RemoveEventSource() {
-  --TheQueue().sources;
-}
-bool EventSourcesActive() {
-  return TheQueue().sources.load() > 0;
-}
-
-}  // namespace fl
+}  // namespace fl::wake

@@ -42,6 +42,14 @@ XServer::XServer() {
   pid_ = pid;
   display_ = ":" + number;
   setenv("DISPLAY", display_.c_str(), 1);
+  // Make sure a client gets in before any test relies on it.
+  for (int tries = 0; tries < 100; ++tries) {
+    if (::Display* d = XOpenDisplay(display_.c_str())) {
+      XCloseDisplay(d);
+      return;
+    }
+    usleep(100000);
+  }
 }
 
 XServer::~XServer() {

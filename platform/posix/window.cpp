@@ -42,7 +42,10 @@ posix::GuiModule* Gui() {
     auto factory = reinterpret_cast<posix::GuiModule* (*)()>(
         posix::LoadModuleSymbol("libFirstLoadGtk.so", "FirstLoadGuiModule"));
     posix::GuiModule* gui = factory();
-    if (gui == nullptr || !gui->Init(posix::EventWakeFd())) return nullptr;
+    if (gui == nullptr || !gui->Init(posix::EventWakeFd())) {
+      std::fprintf(stderr, "FirstLoad: cannot open the display; going on without windows\n");
+      return nullptr;
+    }
     gui->SetApplicationName(ToUtf8(AppTitle()));
     gGui = gui;
     posix::SetWindowSystemPump(&kPump);

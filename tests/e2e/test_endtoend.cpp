@@ -212,6 +212,7 @@ TEST(EndToEnd, OnScreenTheFormStaysBehindTheMessage) {
   Outcome run = app.Run(false);
   user.join();
   EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.err, "");  // on screen, nothing falls back to standard error
   // The form and the message box, both titled "Zelvan's Downloader".
   EXPECT_EQ(std::count(windows.begin(), windows.end(), '\n'), 2) << windows;
   EXPECT_FALSE(fs::exists(app / "FeatDlods.txt"));

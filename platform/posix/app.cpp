@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 
 #include "platform/posix/oserror.h"
 
@@ -21,9 +20,6 @@ std::string ExePath() {
   return buf;
 }
 
-std::mutex gTitleMutex;
-Text gTitle;
-
 }  // namespace
 
 Text AppFolder() {
@@ -39,18 +35,6 @@ Text AppExeName() {
   size_t dot = name.find_last_of('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
   return FromUtf8(name);
-}
-
-// The toolkit is loaded only when a window is shown; it picks the title up
-// from here then.
-void SetAppTitle(const Text& title) {
-  std::lock_guard<std::mutex> lock(gTitleMutex);
-  gTitle = title;
-}
-
-Text AppTitle() {
-  std::lock_guard<std::mutex> lock(gTitleMutex);
-  return gTitle;
 }
 
 }  // namespace fl

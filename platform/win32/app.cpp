@@ -1,7 +1,5 @@
 #include "platform/app.h"
 
-#include <mutex>
-
 #include "platform/win32/oserror.h"
 
 namespace fl {
@@ -20,9 +18,6 @@ Text ExePath() {
   }
 }
 
-std::mutex gTitleMutex;
-Text gTitle;
-
 }  // namespace
 
 Text AppFolder() {
@@ -40,16 +35,6 @@ Text AppExeName() {
   const size_t dot = name.find_last_of(u'.');
   if (dot != Text::npos && dot > 0) name.resize(dot);
   return name;
-}
-
-void SetAppTitle(const Text& title) {
-  std::lock_guard<std::mutex> lock(gTitleMutex);
-  gTitle = title;
-}
-
-Text AppTitle() {
-  std::lock_guard<std::mutex> lock(gTitleMutex);
-  return gTitle;
 }
 
 }  // namespace fl

@@ -7,7 +7,6 @@
 #include "ModMain/recordfile/RecordCells.h"
 #include "platform/app.h"
 #include "platform/files.h"
-#include "platform/text.h"
 #include "platform/window.h"
 
 namespace fl {
@@ -52,7 +51,8 @@ void GetFeatureNameFromFile() {
       ProductName.clear();
       return;
     }
-    const bool ostra = UpperText(recordfile::TrimSpaces(record[1])) == UpperText(u"Ostra-VKP");
+    // The product column is compared as record keys are.
+    const bool ostra = recordfile::KeyEquals(record[1], u"Ostra-VKP");
     ProductName = ostra ? u"Ostra-VKP" : u"Quend-Levy";
     FeatureName = record[2];
   });

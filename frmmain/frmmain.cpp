@@ -4,6 +4,7 @@
 
 #include "ModMain/ModMain.h"
 #include "ModMain/errorlog/Guarded.h"
+#include "platform/app.h"
 #include "platform/events.h"
 
 namespace fl {
@@ -100,7 +101,17 @@ void Myweb_DocumentComplete() {
 }
 
 void Myweb_NavigateError() {
-  Guarded(u"Myweb_NavigateError", [] { WebRet = kError; });
+  Guarded(u"Myweb_NavigateError", [] {
+    WebRet = kError;
+    // The log keeps no line for a failed navigation; a person or a support
+    // script at a terminal still learns why.
+    if (!Loaded()) return;
+    const WebBrowser& web = Form().Myweb;
+    if (!web.FailureReason().empty()) {
+      WriteStandardError(u"FirstLoad: the feature list could not be fetched: " +
+                         web.FailureReason() + u" from " + web.LocationURL());
+    }
+  });
 }
 
 }  // namespace frmmain

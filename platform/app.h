@@ -15,6 +15,10 @@ Text AppFolder();
 // File name of the running executable without its extension.
 Text AppExeName();
 
+// Writes line and a line break to standard error, for a person or a script
+// at a terminal; nothing happens where there is none or the write fails.
+void WriteStandardError(const Text& line);
+
 // The name under which the platform lists the running application.
 void SetAppTitle(const Text& title);
 Text AppTitle();

@@ -65,6 +65,8 @@ struct WebBrowser::Impl {
   std::shared_ptr<Navigation> current;
   std::vector<std::shared_ptr<Navigation>> retired;  // threads still to join
   std::shared_ptr<HtmlNode> document;
+  Text address;
+  Text failure;
 
   explicit Impl(WebBrowser* owner) : browser(owner) {}
 
@@ -90,11 +92,16 @@ struct WebBrowser::Impl {
   }
 
   static void Deliver(const std::weak_ptr<Impl>& owner, std::uint64_t generation,
-                      const std::shared_ptr<const http::Node>& page) {
+                      const http::Outcome& outcome) {
     std::shared_ptr<Impl> impl = owner.lock();
     if (!impl || impl->generation != generation || impl->browser == nullptr) return;
     impl->busy = false;
-    if (page) impl->document = std::make_shared<PageNode>(page);
+    const std::shared_ptr<const http::Node>& page = outcome.document;
+    if (page) {
+      impl->document = std::make_shared<PageNode>(page);
+    } else {
+      impl->failure = FromUtf8(outcome.error.empty() ? "unknown failure" : outcome.error);
+    }
     // A copy, so that a handler may replace itself or destroy the browser.
     std::function<void()> handler =
         page ? impl->browser->DocumentComplete : impl->browser->NavigateError;
@@ -105,9 +112,9 @@ struct WebBrowser::Impl {
                   std::weak_ptr<Impl> owner, std::uint64_t generation) {
     http::Outcome outcome = stack->Load(url, nav->cancel);
     if (!nav->cancel) {
-      PostEvent([nav, owner = std::move(owner), generation, page = std::move(outcome.document)] {
+      PostEvent([nav, owner = std::move(owner), generation, outcome = std::move(outcome)] {
         nav->ReleaseSource();
-        Deliver(owner, generation, page);
+        Deliver(owner, generation, outcome);
       });
     }
     nav->finished = true;
@@ -129,6 +136,8 @@ void WebBrowser::Navigate(const Text& address, std::int32_t /*flags*/) {
   impl_->Cancel();
   impl_->JoinFinished(false);
   impl_->document.reset();
+  impl_->address = address;
+  impl_->failure.clear();
 
   auto nav = std::make_shared<Navigation>();
   const std::uint64_t generation = impl_->generation;
@@ -150,6 +159,14 @@ void WebBrowser::Stop() {
 
 bool WebBrowser::Busy() const {
   return impl_->busy;
+}
+
+Text WebBrowser::LocationURL() const {
+  return impl_->address;
+}
+
+Text WebBrowser::FailureReason() const {
+  return impl_->failure;
 }
 
 std::shared_ptr<HtmlNode> WebBrowser::Document() const {

@@ -51,6 +51,13 @@ class WebBrowser {
   // True while a navigation is under way or its events are still queued.
   bool Busy() const;
 
+  // The address of the last navigation.
+  Text LocationURL() const;
+
+  // Why the last navigation failed, for a person to read; empty unless
+  // NavigateError was raised for it.
+  Text FailureReason() const;
+
   // The document loaded at the top level; fails when none is.
   std::shared_ptr<HtmlNode> Document() const;
 

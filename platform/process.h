@@ -9,8 +9,15 @@
 
 namespace fl {
 
+// The names under which one running process is known.
+struct ProcessEntry {
+  Text exeFile;        // file name of its executable (bare, or a full path)
+  Text kernelName;     // the kernel's short name for it; empty where none
+  Text firstArgument;  // bare name of its first argument; empty where none
+};
+
 // A snapshot of the running processes, walked once and released when
-// destroyed. Each entry is the bare file name of the process's executable.
+// destroyed.
 class ProcessSnapshot {
  public:
   ProcessSnapshot();
@@ -20,13 +27,17 @@ class ProcessSnapshot {
 
   // False when no snapshot could be taken.
   bool Valid() const;
-  // The next entry's executable file name; false at the end of the list.
-  bool Next(Text& exeFile);
+  // The next entry; false at the end of the list.
+  bool Next(ProcessEntry& entry);
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// What kernelName shows for a program file of this name: the name cut to
+// what the kernel keeps, or the name itself where nothing is cut.
+Text KernelNameFor(const Text& fileName);
 
 // The shell's show command for a normal window.
 inline constexpr int SW_SHOWNORMAL = 1;
@@ -37,6 +48,10 @@ inline constexpr int SW_SHOWNORMAL = 1;
 // 11 bad format, 31 otherwise.
 std::int32_t ShellExecute(WindowHandle owner, const Text& operation, const Text& file,
                           const Text& parameters, const Text& directory, int showCmd);
+
+// Readies the process for a run before anything else: output to a reader
+// that has gone must fail quietly, never end the run.
+void PrepareProcess();
 
 // Ends the process at once with the given exit status; windows still open go
 // with it.

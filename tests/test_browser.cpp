@@ -281,6 +281,8 @@ TEST_F(Browser, DecodesPagesAsBrowsersDo) {
        privet},
       {"meta after other bytes", "text/html",
        "<title>\xCF</title><meta charset=windows-1251>" + field(privet1251), privet},
+      {"meta utf-16 in an ASCII page reads as UTF-8", "text/html",
+       "<meta charset=utf-16>" + field(privet), privet},
       {"header beats meta", "text/html; charset=utf-8",
        "<meta charset=windows-1251>" + field(privet), privet},
       {"unknown header charset", "text/html; charset=bogus",
@@ -312,25 +314,30 @@ TEST_F(Browser, FailedNavigationsRaiseNavigateError) {
   ASSERT_EQ(bind(closed, reinterpret_cast<sockaddr*>(&addr), len), 0);
   getsockname(closed, reinterpret_cast<sockaddr*>(&addr), &len);
   const std::string page = Escape(Form1("<input name=txtvalue value=v>"));
-  const std::string cases[] = {
-      server_.Url("/page?status=404&body=" + page),
-      server_.Url("/page?status=500&body=" + page),
-      "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/",
-      "http://nonexistent.invalid/",
-      server_.Url("/page?mode=badchunk&body=" + page),
-      server_.Url("/page?mode=drop&body=" + page),
-      server_.Url("/hop?left=21&body=" + page),
-      server_.Url("/page?status=302&location=file:///etc/hostname"),
-      "file:///etc/hostname",
-      server_.Url("/big?size=16777217"),
-      server_.Url("/big?size=16777217&mode=chunked"),
+  // Each with the start of the reason a person is told.
+  const std::pair<std::string, std::string> cases[] = {
+      {server_.Url("/page?status=404&body=" + page), "HTTP 404"},
+      {server_.Url("/page?status=500&body=" + page), "HTTP 500"},
+      {"http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/",
+       "cannot connect: Connection refused"},
+      {"http://nonexistent.invalid/", "cannot resolve the host name"},
+      {server_.Url("/page?mode=badchunk&body=" + page), ""},
+      {server_.Url("/page?mode=drop&body=" + page), ""},
+      {server_.Url("/hop?left=21&body=" + page), "Number of redirects hit maximum amount"},
+      {server_.Url("/page?status=302&location=file:///etc/hostname"), ""},
+      {"file:///etc/hostname", ""},
+      {server_.Url("/big?size=16777217"), "the page is larger than 16 MiB"},
+      {server_.Url("/big?size=16777217&mode=chunked"), "the page is larger than 16 MiB"},
   };
-  for (const auto& url : cases) {
+  for (const auto& [url, reason] : cases) {
     SCOPED_TRACE(url);
     EXPECT_EQ(Load(url), "E");
     EXPECT_FALSE(EventSourcesActive());
     EXPECT_EQ(FailureOf([&] { browser_.Document(); }),
               "Object variable or With block variable not set");
+    EXPECT_EQ(browser_.LocationURL(), T(url));
+    EXPECT_FALSE(browser_.FailureReason().empty());
+    EXPECT_EQ(U8(browser_.FailureReason()).rfind(reason, 0), 0u) << U8(browser_.FailureReason());
   }
   close(closed);
 }

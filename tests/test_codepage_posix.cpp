@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/failure.h"
 #include "platform/posix/codepage_posix.h"
+#include "platform/posix/names.h"
 
 namespace fl {
 namespace {
@@ -71,6 +73,37 @@ TEST(AnsiCodePage, BuiltIn1252MatchesIconv) {
         << ch;
     ASSERT_EQ(AnsiCode(static_cast<char16_t>(ch)), b < 0 ? 63 : b) << ch;
   }
+}
+
+// Names in the C locale (UTF-8): every byte string survives a trip through
+// text, bytes that do not decode standing for themselves.
+TEST(NativeNames, AnyBytesRoundTrip) {
+  struct Case {
+    std::string bytes;
+    Text text;
+  } cases[] = {
+      {"plain", u"plain"},
+      {"caf\xC3\xA9", u"caf\u00E9"},
+      {"caf\xE9", u"caf\xDCE9"},                          // Latin-1
+      {"x\xC3\x28y", u"x\xDCC3(y"},                       // cut-short sequence
+      {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},            // an encoded surrogate
+      {"\xC0\xAF", u"\xDCC0\xDCAF"},                      // overlong
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},                // past 16 bits
+      {"\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},  // past U+10FFFF
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(posix::FromNativeName(c.bytes), c.text) << c.bytes;
+    EXPECT_EQ(posix::NativeName(c.text), c.bytes) << c.bytes;
+    EXPECT_EQ(posix::NativeArgument(c.text), c.bytes) << c.bytes;
+  }
+  // Units no byte string decodes to: no file has such a name, and an
+  // argument spells them "?".
+  for (const Text& text :
+       {Text{u'a', 0xD800, u'b'}, Text{u'a', 0xDC41, u'b'}, Text{u'a', 0xDFFF, u'b'}}) {
+    EXPECT_THROW(posix::NativeName(text), Failure);
+    EXPECT_EQ(posix::NativeArgument(text), "a?b");
+  }
+  EXPECT_THROW(posix::NativeName(Text(u"a\0b", 3)), Failure);
 }
 
 }  // namespace

@@ -391,6 +391,9 @@ TEST_F(RecordFile, GetColNumFromArray) {
   const std::int16_t write = 0;
   EXPECT_EQ(GetColNumFromArray(u"Code", {u"id", Encrypt(u"code", write)}, enc), 1);
   EXPECT_TRUE(app.LogLines().empty());
+  // A name too long for the cipher reads as empty, and the search goes on.
+  EXPECT_EQ(GetColNumFromArray(u"Code", {Text(40000, u'x'), Encrypt(u"code", write)}, enc), 1);
+  EXPECT_EQ(app.LoggedProcs(), std::vector<std::string>{"Encrypt"});
 }
 
 }  // namespace

@@ -31,9 +31,15 @@ VBool FrmInternet_IsExeRunning(const Text& E, const Text& F) {
     if (!snapshot.Valid()) return;
     const Text bareName = UpperText(TrimSpaces(E));
     const Text fullPath = UpperText(F + kPathSep + E);
-    Text entry;
+    // The kernel keeps only the start of a long name.
+    const Text kernelName = UpperText(KernelNameFor(TrimSpaces(E)));
+    auto named = [](const Text& name, const Text& wanted) {
+      return !name.empty() && UpperText(TrimSpaces(name)) == wanted;
+    };
+    ProcessEntry entry;
     while (snapshot.Next(entry)) {
-      if (UpperText(TrimSpaces(entry)) == bareName || UpperText(entry) == fullPath) {
+      if (named(entry.exeFile, bareName) || UpperText(entry.exeFile) == fullPath ||
+          named(entry.kernelName, kernelName) || named(entry.firstArgument, bareName)) {
         result = kTrue;
         return;
       }

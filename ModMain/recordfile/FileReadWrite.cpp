@@ -1,5 +1,6 @@
 #include "ModMain/recordfile/FileReadWrite.h"
 
+#include "ModMain/encoding/Encrypt.h"
 #include "ModMain/errorlog/Guarded.h"
 #include "ModMain/recordfile/RecordCells.h"
 #include "platform/files.h"
@@ -44,7 +45,10 @@ std::int16_t GetColNumFromArray(const Text& ColName, const TextArray& ColArray,
     const Text wanted = UpperText(TrimSpaces(ColName));
     For16(0, static_cast<long>(ColArray.size()) - 1, 1, [&](std::int16_t i) {
       const Text& stored = ColArray[static_cast<size_t>(i)];
-      const Text cell = Encrypted == kTrue ? Decipher(stored) : stored;
+      // A name too long for the cipher reads as empty text (the cipher logs
+      // it), and the search goes on with the next cell.
+      const std::int16_t read = 1;
+      const Text cell = Encrypted == kTrue ? Encrypt(stored, read) : stored;
       if (UpperText(TrimSpaces(cell)) != wanted) return true;
       result = i;
       return false;

@@ -96,7 +96,9 @@ void ClearRecord(RawRecord& buffer) {
 }  // namespace
 
 bool WriteModeW(Call& call, RawRecord& buffer) {
-  FolderWriteLock lock(call.FilePath);
+  // The lock covers the folder of the temporary files, which the last dot
+  // may put outside the target's folder.
+  FolderWriteLock lock(TempCandidate(call.FilePath, 0));
   TempFile temp(ChooseTempForW(call.FilePath));
   ByteWriter out(temp.Path());
 
@@ -152,7 +154,7 @@ bool WriteModeW(Call& call, RawRecord& buffer) {
 
 bool WriteModeWA(Call& call, RawRecord& buffer) {
   const Text tempPath = TempCandidate(call.FilePath, 0);  // fails before any file is touched
-  FolderWriteLock lock(call.FilePath);
+  FolderWriteLock lock(tempPath);
   TempFile temp(tempPath);
   ByteWriter out(temp.Path());
   if (call.Grid == nullptr) Fail(desc::kNoObject);

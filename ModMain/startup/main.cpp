@@ -2,5 +2,6 @@
 #include "platform/process.h"
 
 int main() {
+  fl::PrepareProcess();
   fl::EndProcess(fl::FirstLoad_Main());
 }

@@ -13,7 +13,7 @@ Outcome LoadPage(const std::string& url, const std::atomic<bool>& cancel) {
       return outcome;
     }
     outcome.document = ParsePage(response.body, response.contentType);
-    if (!outcome.document) outcome.error = "libxml2 could not parse the page";
+    if (!outcome.document) outcome.error = "not a page: libxml2 could not parse it";
   } catch (const std::exception& e) {
     outcome.document.reset();
     outcome.error = e.what();

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/posix/names.h"
 #include "platform/posix/oserror.h"
 
 namespace fl {
@@ -26,7 +27,7 @@ Text AppFolder() {
   std::string path = ExePath();
   size_t slash = path.find_last_of('/');
   if (slash == 0 || slash == std::string::npos) return u"/";
-  return FromUtf8(path.substr(0, slash));
+  return posix::FromNativeName(std::string_view(path).substr(0, slash));
 }
 
 Text AppExeName() {
@@ -34,7 +35,20 @@ Text AppExeName() {
   std::string name = path.substr(path.find_last_of('/') + 1);
   size_t dot = name.find_last_of('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return FromUtf8(name);
+  return posix::FromNativeName(name);
+}
+
+void WriteStandardError(const Text& line) {
+  const std::string bytes = posix::NativeArgument(line) + "\n";
+  // One write where it fits, so lines of several writers do not interleave;
+  // a reader that has gone or a full disk just loses the line.
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t w = ::write(STDERR_FILENO, bytes.data() + done, bytes.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    done += static_cast<size_t>(w);
+  }
 }
 
 }  // namespace fl

@@ -8,11 +8,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/names.h"
 #include "platform/posix/oserror.h"
 
 namespace fl {
 
-using posix::NativePath;
+using posix::NativeName;
 using posix::ThrowErrno;
 
 namespace {
@@ -58,7 +59,7 @@ void SyncFolder(const std::string& folder) {
 bool FileExists(const Text& path) {
   std::string p;
   try {
-    p = NativePath(path);
+    p = NativeName(path);
   } catch (const Failure&) {
     return false;
   }
@@ -67,7 +68,7 @@ bool FileExists(const Text& path) {
 }
 
 void DeleteFile(const Text& path, bool force) {
-  std::string p = NativePath(path);
+  std::string p = NativeName(path);
   struct stat st;
   if (::lstat(p.c_str(), &st) != 0) ThrowErrno(errno);
   if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);
@@ -78,14 +79,14 @@ void DeleteFile(const Text& path, bool force) {
 }
 
 void MoveFile(const Text& source, const Text& target) {
-  std::string s = NativePath(source), t = NativePath(target);
+  std::string s = NativeName(source), t = NativeName(target);
   struct stat st;
   if (::lstat(t.c_str(), &st) == 0) ThrowErrno(EEXIST);
   if (::rename(s.c_str(), t.c_str()) != 0) ThrowErrno(errno);
 }
 
 void ReplaceFile(const Text& source, const Text& target) {
-  std::string s = NativePath(source), t = NativePath(target);
+  std::string s = NativeName(source), t = NativeName(target);
   struct stat st;
   if (::stat(t.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);
   if (::rename(s.c_str(), t.c_str()) != 0) ThrowErrno(errno);
@@ -93,7 +94,7 @@ void ReplaceFile(const Text& source, const Text& target) {
 }
 
 std::string ReadFileBytes(const Text& path) {
-  int fd = OpenOrThrow(NativePath(path), O_RDONLY);
+  int fd = OpenOrThrow(NativeName(path), O_RDONLY);
   std::string out;
   char buf[65536];
   for (;;) {
@@ -112,7 +113,7 @@ std::string ReadFileBytes(const Text& path) {
 }
 
 void WriteFileBytes(const Text& path, const std::string& bytes, bool truncate) {
-  int fd = OpenOrThrow(NativePath(path), O_WRONLY | O_CREAT | (truncate ? O_TRUNC : O_APPEND));
+  int fd = OpenOrThrow(NativeName(path), O_WRONLY | O_CREAT | (truncate ? O_TRUNC : O_APPEND));
   try {
     WriteAll(fd, bytes.data(), bytes.size());
   } catch (...) {
@@ -125,7 +126,7 @@ void WriteFileBytes(const Text& path, const std::string& bytes, bool truncate) {
 // ---- FolderWriteLock ----
 
 FolderWriteLock::FolderWriteLock(const Text& filePath) {
-  const std::string folder = ParentFolder(NativePath(filePath));
+  const std::string folder = ParentFolder(NativeName(filePath));
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   // Without a folder there is nothing to write into; the write itself says so.
   if (fd < 0) return;
@@ -136,7 +137,7 @@ FolderWriteLock::FolderWriteLock(const Text& filePath) {
     if (waitedMs >= 30000) {
       ::close(fd);
       Fail(desc::kPermission + Text(u": another process keeps rewriting files in ") +
-           FromUtf8(folder));
+           posix::FromNativeName(folder));
     }
     ::usleep(10000);
   }
@@ -173,7 +174,7 @@ struct ByteReader::Impl {
 // Plain new leaves the buffer uninitialised: it is always filled before use,
 // and zeroing 64 KiB on every open is most of a small read's cost.
 ByteReader::ByteReader(const Text& path) : impl_(new Impl) {
-  std::string p = NativePath(path);
+  std::string p = NativeName(path);
   impl_->fd = OpenOrThrow(p, O_RDONLY);
   struct stat st;
   if (::fstat(impl_->fd, &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -226,7 +227,7 @@ struct ByteWriter::Impl {
 };
 
 ByteWriter::ByteWriter(const Text& path) : impl_(std::make_unique<Impl>()) {
-  impl_->fd = OpenOrThrow(NativePath(path), O_WRONLY | O_CREAT | O_TRUNC);
+  impl_->fd = OpenOrThrow(NativeName(path), O_WRONLY | O_CREAT | O_TRUNC);
   impl_->buf.reserve(1 << 16);
 }
 

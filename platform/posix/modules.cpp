@@ -4,13 +4,14 @@
 
 #include "platform/app.h"
 #include "platform/failure.h"
+#include "platform/posix/names.h"
 
 namespace fl::posix {
 
 void* LoadModuleSymbol(const char* fileName, const char* symbol) {
   // Modules are found beside the executable, never on the library path, so
   // an installation folder carries everything it runs.
-  const std::string path = ToUtf8(AppFolder() + kPathSep) + fileName;
+  const std::string path = NativeName(AppFolder() + kPathSep) + fileName;
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = ::dlerror();

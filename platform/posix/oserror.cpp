@@ -35,11 +35,4 @@ void ThrowErrno(int err) {
   throw Failure(DescribeErrno(err));
 }
 
-std::string NativePath(const Text& path) {
-  std::string p = ToUtf8(path);
-  // An embedded NUL would silently cut the path short at the OS.
-  if (p.find('\0') != std::string::npos) Fail(desc::kBadFileName);
-  return p;
-}
-
 }  // namespace fl::posix

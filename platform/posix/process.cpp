@@ -14,47 +14,67 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "platform/posix/names.h"
 
 namespace fl {
 
 namespace {
 
-std::string BaseName(const std::string& path) {
-  size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
+// What the kernel keeps of a program's file name as the process's name.
+constexpr size_t kKernelNameBytes = 15;
+
+std::string_view BaseName(std::string_view path) {
+  const size_t cut = path.find_last_of("/\\");
+  return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
 
-// The bare name of the file a process runs; failing that, of its first
-// argument. Empty for kernel threads, which have neither. Paths are taken
-// relative to the open /proc folder, sparing a lookup of /proc per process.
-std::string ExeNameOf(int procFd, const char* pid) {
+// Reads a small file of /proc into buf; its length, or 0.
+size_t ReadProcFile(int procFd, const char* name, char* buf, size_t size) {
+  const int fd = ::openat(procFd, name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  ssize_t got;
+  while ((got = ::read(fd, buf, size)) < 0 && errno == EINTR) {
+  }
+  ::close(fd);
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+// The names of one process; false for kernel threads and processes that
+// have ended, which run no program. Paths are taken relative to the open
+// /proc folder, sparing a lookup of /proc per process.
+bool NamesOf(int procFd, const char* pid, ProcessEntry& entry) {
   char link[300];  // a name of /proc, up to 255 bytes, and "/cmdline"
   const size_t pidLength = strnlen(pid, 256);
   std::memcpy(link, pid, pidLength);
   std::memcpy(link + pidLength, "/exe", 5);
   char target[4096];
-  ssize_t n = ::readlinkat(procFd, link, target, sizeof target - 1);
+  const ssize_t n = ::readlinkat(procFd, link, target, sizeof target);
+  // No link at all means no memory image. Most entries of /proc are kernel
+  // threads, so this spares them the other reads.
+  if (n < 0 && errno == ENOENT) return false;
+  std::string_view exe;
   if (n > 0) {
-    std::string path(target, static_cast<size_t>(n));
-    const std::string deleted = " (deleted)";  // the file was replaced while running
-    if (path.size() > deleted.size() &&
-        path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
-      path.resize(path.size() - deleted.size());
+    exe = std::string_view(target, static_cast<size_t>(n));
+    constexpr std::string_view kDeleted = " (deleted)";  // replaced while it runs
+    if (exe.size() > kDeleted.size() && exe.substr(exe.size() - kDeleted.size()) == kDeleted) {
+      exe.remove_suffix(kDeleted.size());
     }
-    return BaseName(path);
+    exe = BaseName(exe);
   }
-  // No link at all means no memory image: a kernel thread, or a process that
-  // has ended, whose argument list reads empty too. Most entries of /proc are
-  // kernel threads, so this spares three system calls each.
-  if (n < 0 && errno == ENOENT) return {};
+  entry.exeFile = posix::FromNativeName(exe);
+
+  // A script's or an interpreted program's executable is its interpreter;
+  // the kernel's name and the first argument still carry its own name.
+  char buf[4096];
+  std::memcpy(link + pidLength, "/comm", 6);
+  size_t got = ReadProcFile(procFd, link, buf, sizeof buf);
+  if (got > 0 && buf[got - 1] == '\n') --got;
+  entry.kernelName = posix::FromNativeName(std::string_view(buf, got));
+
   std::memcpy(link + pidLength, "/cmdline", 9);
-  int fd = ::openat(procFd, link, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  char args[4096];
-  ssize_t got = ::read(fd, args, sizeof args - 1);
-  ::close(fd);
-  if (got <= 0) return {};
-  return BaseName(std::string(args, strnlen(args, static_cast<size_t>(got))));
+  got = ReadProcFile(procFd, link, buf, sizeof buf);
+  entry.firstArgument = posix::FromNativeName(BaseName(std::string_view(buf, strnlen(buf, got))));
+  return !entry.exeFile.empty() || !entry.kernelName.empty() || !entry.firstArgument.empty();
 }
 
 }  // namespace
@@ -75,17 +95,21 @@ bool ProcessSnapshot::Valid() const {
   return impl_->dir != nullptr;
 }
 
-bool ProcessSnapshot::Next(Text& exeFile) {
+bool ProcessSnapshot::Next(ProcessEntry& entry) {
   if (impl_->dir == nullptr) return false;
-  while (dirent* entry = ::readdir(impl_->dir)) {
-    const char* name = entry->d_name;
+  while (dirent* found = ::readdir(impl_->dir)) {
+    const char* name = found->d_name;
     if (*name < '1' || *name > '9') continue;  // only process ids
-    std::string exe = ExeNameOf(::dirfd(impl_->dir), name);
-    if (exe.empty()) continue;  // gone meanwhile, or a kernel thread
-    exeFile = FromUtf8(exe);
-    return true;
+    if (NamesOf(::dirfd(impl_->dir), name, entry)) return true;
   }
   return false;
+}
+
+Text KernelNameFor(const Text& fileName) {
+  std::string bytes = posix::NativeArgument(fileName);
+  if (bytes.size() <= kKernelNameBytes) return fileName;
+  bytes.resize(kKernelNameBytes);
+  return posix::FromNativeName(bytes);
 }
 
 namespace {
@@ -117,10 +141,15 @@ std::int32_t ShellError(int err, const std::string& file) {
 std::int32_t ShellExecute(WindowHandle /*owner*/, const Text& operation, const Text& file,
                           const Text& parameters, const Text& directory, int /*showCmd*/) {
   if (operation != u"Open" && operation != u"open" && !operation.empty()) return 31;
-  const std::string path = ToUtf8(file);
-  const std::string args = ToUtf8(parameters);
-  const std::string dir = ToUtf8(directory);
-  if (path.find('\0') != std::string::npos || args.find('\0') != std::string::npos) return 31;
+  std::string path, dir;
+  try {
+    path = posix::NativeName(file);
+    dir = posix::NativeName(directory);
+  } catch (const Failure&) {
+    return 2;  // a name no file can have
+  }
+  const std::string args = posix::NativeArgument(parameters);
+  if (args.find('\0') != std::string::npos) return 31;
 
   // The grandchild reports a failed exec through this pipe; it closes on a
   // successful one.
@@ -145,7 +174,15 @@ std::int32_t ShellExecute(WindowHandle /*owner*/, const Text& operation, const T
       ::dup2(null, 2);
       if (null > 2) ::close(null);
     }
-    ::signal(SIGPIPE, SIG_DFL);
+    // The program starts as from a fresh shell: dispositions that this
+    // process or its starter set up (an ignored SIGPIPE, nohup's SIGHUP) and
+    // blocked signals would otherwise pass through exec.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
       int err = errno;
       (void)!::write(report[1], &err, sizeof err);
@@ -171,6 +208,12 @@ std::int32_t ShellExecute(WindowHandle /*owner*/, const Text& operation, const T
   if (got == static_cast<ssize_t>(sizeof err)) return ShellError(err, path);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 31;
   return 42;
+}
+
+void PrepareProcess() {
+  // A reader of standard error that has gone must not end the run before it
+  // asks the service or starts the program; the write just fails.
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 void EndProcess(int status) {

@@ -2,7 +2,6 @@
 // standard error when there is none.
 #include "platform/window.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -43,7 +42,7 @@ posix::GuiModule* Gui() {
         posix::LoadModuleSymbol("libFirstLoadGtk.so", "FirstLoadGuiModule"));
     posix::GuiModule* gui = factory();
     if (gui == nullptr || !gui->Init(posix::EventWakeFd())) {
-      std::fprintf(stderr, "FirstLoad: cannot open the display; going on without windows\n");
+      WriteStandardError(u"FirstLoad: cannot open the display; going on without windows");
       return nullptr;
     }
     gui->SetApplicationName(ToUtf8(AppTitle()));
@@ -51,14 +50,9 @@ posix::GuiModule* Gui() {
     posix::SetWindowSystemPump(&kPump);
   } catch (const Failure& f) {
     // Without the toolkit the program carries on headless.
-    std::fprintf(stderr, "FirstLoad: %s\n", f.what());
+    WriteStandardError(u"FirstLoad: " + f.Description());
   }
   return gGui;
-}
-
-void ToStderr(const Text& line) {
-  std::fprintf(stderr, "%s\n", ToUtf8(line).c_str());
-  std::fflush(stderr);
 }
 
 }  // namespace
@@ -89,7 +83,7 @@ void FormWindow::Show() {
   impl_->visible = true;
   posix::GuiModule* gui = Gui();
   if (gui == nullptr) {
-    ToStderr(impl_->design.labelText);
+    WriteStandardError(impl_->design.labelText);
     return;
   }
   if (impl_->native == nullptr) {
@@ -121,8 +115,8 @@ WindowHandle FormWindow::Handle() const {
 int MsgBox(const Text& prompt, int /*buttons*/, const Text& title) {
   posix::GuiModule* gui = Gui();
   if (gui == nullptr) {
-    ToStderr(title);
-    ToStderr(prompt);
+    WriteStandardError(title);
+    WriteStandardError(prompt);
     return vbOK;
   }
   return gui->MessageBox(ToUtf8(prompt), ToUtf8(title));

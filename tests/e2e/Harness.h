@@ -40,9 +40,20 @@ struct Outcome {
   long maxRssKb = 0;  // peak memory of the process
 };
 
+// How a run is started besides its program.
+struct RunOptions {
+  bool headless = true;
+  std::vector<std::string> env = {};  // NAME=value pairs added to the environment
+  // Standard output and error are a pipe whose reader has gone.
+  bool closedOutput = false;
+  // Started as from nohup with a signal blocked, which the program it starts
+  // must not inherit.
+  bool inheritedSignals = false;
+};
+
 // Runs a program with a time limit; returns its exit status and standard
 // error.
-inline Outcome RunProgram(const std::vector<std::string>& argv, bool headless,
+inline Outcome RunProgram(const std::vector<std::string>& argv, const RunOptions& options = {},
                           int timeoutSeconds = 90) {
   int errPipe[2];
   EXPECT_EQ(pipe(errPipe), 0);
@@ -51,9 +62,25 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, bool headless,
     dup2(errPipe[1], 2);
     close(errPipe[0]);
     close(errPipe[1]);
-    if (headless) {
+    if (options.closedOutput) {
+      int gone[2];
+      if (pipe(gone) != 0) _exit(126);
+      close(gone[0]);
+      dup2(gone[1], 1);
+      dup2(gone[1], 2);
+      close(gone[1]);
+    }
+    if (options.headless) {
       unsetenv("DISPLAY");
       unsetenv("WAYLAND_DISPLAY");
+    }
+    for (const auto& e : options.env) putenv(const_cast<char*>(e.c_str()));
+    if (options.inheritedSignals) {
+      signal(SIGHUP, SIG_IGN);
+      sigset_t blocked;
+      sigemptyset(&blocked);
+      sigaddset(&blocked, SIGUSR1);
+      sigprocmask(SIG_BLOCK, &blocked, nullptr);
     }
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -125,7 +152,10 @@ class Service {
 // download program that records how it was started.
 class AppFolder {
  public:
-  AppFolder() {
+  // The folder is named folderName inside a temporary folder; any bytes a
+  // file system allows, not only UTF-8.
+  explicit AppFolder(const std::string& folderName = "app") : dir_(tmp_.Path() / folderName) {
+    fs::create_directory(dir_);
     fs::copy_file(kBuild / "testhost" / "FirstLoad", dir_ / "FirstLoad");
     fs::copy_file(kBuild / "libFirstLoadHttp.so", dir_ / "libFirstLoadHttp.so");
     fs::copy_file(kBuild / "libFirstLoadGtk.so", dir_ / "libFirstLoadGtk.so");
@@ -134,34 +164,40 @@ class AppFolder {
 
   fs::path operator/(const std::string& name) const { return dir_ / name; }
 
+  // Product and feature in the ANSI code page's bytes.
   void WriteSetup(const std::string& product, const std::string& feature) {
-    TextArray record(26);
-    record[1] = FromAnsi(product);
-    record[2] = FromAnsi(feature);
-    Text header;
-    const VBool plain = kFalse;
-    ASSERT_EQ(FileReadWrite(FromUtf8((dir_ / "Orvistane.txt").string()), plain, 25, u"ZELVAN", u"W",
-                            record, u"", nullptr, u"0", header),
-              kTrue);
+    std::vector<std::string> cells(26);
+    cells[0] = "ZELVAN";
+    cells[1] = product;
+    cells[2] = feature;
+    WriteBytes(dir_ / "Orvistane.txt", RecordBytes(cells));
   }
 
-  // The stand-in records its arguments in RecordPath(); the environment
-  // variable FIRSTLOAD_TEST_RECORD moves the record elsewhere.
+  // The stand-in records its arguments in RecordPath(), and beside it its
+  // signal state (.signals), session (.sid) and process id (.pid). The
+  // environment variable FIRSTLOAD_TEST_RECORD moves the record elsewhere;
+  // FIRSTLOAD_TEST_LINGER keeps it running for that many seconds.
   void InstallDownloader(const std::string& name) {
     const fs::path program = dir_ / "Update" / name;
     WriteBytes(
         program,
         "#!/bin/sh\n"
         "record=\"${FIRSTLOAD_TEST_RECORD:-$(dirname \"$0\")/started-with.txt}\"\n"
+        // Builtins only: a shell blocks signals while it waits for a child.
+        "while IFS= read -r l; do case $l in SigBlk*|SigIgn*) echo \"$l\";; esac; done"
+        " < /proc/self/status > \"$record.signals\"\n"
+        "sed 's/.*) //' /proc/$$/stat | cut -d' ' -f4 > \"$record.sid\"\n"
+        "echo $$ > \"$record.pid\"\n"
         "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$record.part\"\n"
-        "mv \"$record.part\" \"$record\"\n");
+        "mv \"$record.part\" \"$record\"\n"
+        "[ -z \"$FIRSTLOAD_TEST_LINGER\" ] || exec sleep \"$FIRSTLOAD_TEST_LINGER\"\n");
     fs::permissions(program, fs::perms::owner_all);
   }
 
   fs::path RecordPath() const { return dir_ / "Update" / "started-with.txt"; }
 
-  Outcome Run(bool headless = true) {
-    return RunProgram({(dir_ / "FirstLoad").string()}, headless);
+  Outcome Run(const RunOptions& options = {}) {
+    return RunProgram({(dir_ / "FirstLoad").string()}, options);
   }
 
   // The download program's argument, once it has started; nullopt when it
@@ -196,7 +232,7 @@ class AppFolder {
 
  private:
   TempDir tmp_;
-  fs::path dir_ = tmp_.Path();
+  fs::path dir_;
 };
 
 }  // namespace fl::test::e2e

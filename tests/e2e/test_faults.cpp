@@ -20,7 +20,7 @@ TEST(Faults, HostileServicesEndInTheMessageWithinLimitsAndSmallMemory) {
     app.InstallDownloader("VKPDownload.exe");
     Service service(answer, app / "service.log");
     // The slowest case, a drip, ends by the 60-second stall limit.
-    Outcome run = RunProgram({(app / "FirstLoad").string()}, true, 120);
+    Outcome run = RunProgram({(app / "FirstLoad").string()}, {}, 120);
     EXPECT_TRUE(run.status == 0 || run.status == 1) << answer << ": " << run.status;
     EXPECT_EQ(run.err.rfind(kNotice, 0), 0u) << answer;
     EXPECT_LT(run.maxRssKb, 64 * 1024) << answer;
@@ -46,8 +46,7 @@ TEST(Faults, ReadOnlyApplicationFolderStillLaunches) {
       RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
                   "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && "
                   "exec \"$1/FirstLoad\"",
-                  "sh", dir},
-                 true);
+                  "sh", dir});
   unsetenv("FIRSTLOAD_TEST_RECORD");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, kNotice);

@@ -83,8 +83,7 @@ TEST_F(WebForm, NavigationThatCannotStartIsLoggedAndLeavesWebRetAlone) {
   TempDir bare;
   fs::copy_file("/proc/self/exe", bare / "firstload_e2e_tests");
   Outcome run = RunProgram({(bare / "firstload_e2e_tests").string(),
-                            "--gtest_filter=WebForm.NavigateWithoutModuleChild"},
-                           true);
+                            "--gtest_filter=WebForm.NavigateWithoutModuleChild"});
   EXPECT_EQ(run.status, 0) << run.err;
 }
 

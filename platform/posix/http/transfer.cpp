@@ -1,5 +1,7 @@
 #include <curl/curl.h>
 
+#include <cstring>
+
 #include "platform/http/fetch.h"
 
 namespace fl::http {
@@ -26,6 +28,29 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
 // noticed promptly.
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return static_cast<const std::atomic<bool>*>(user)->load() ? 1 : 0;
+}
+
+// Why a transfer failed, in a few words a person at a terminal can act on.
+std::string Reason(CURL* curl, CURLcode rc, const char* detail) {
+  switch (rc) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return "cannot resolve the host name";
+    case CURLE_COULDNT_CONNECT: {
+      long err = 0;
+      curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &err);
+      char buf[128];
+      // GNU strerror_r may return a static string instead of filling buf.
+      return err == 0 ? "cannot connect"
+                      : std::string("cannot connect: ") +
+                            strerror_r(static_cast<int>(err), buf, sizeof buf);
+    }
+    case CURLE_OPERATION_TIMEDOUT:
+      return "timed out";
+    default:
+      return detail[0] != '\0' ? std::string(curl_easy_strerror(rc)) + ": " + detail
+                               : std::string(curl_easy_strerror(rc));
+  }
 }
 
 struct EasyFree {
@@ -89,14 +114,12 @@ std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Respo
 
   rc = curl_easy_perform(curl.get());
   if (sink.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) return "the page is larger than 16 MiB";
-  if (rc != CURLE_OK) {
-    std::string why = curl_easy_strerror(rc);
-    if (detail[0] != '\0') why += std::string(": ") + detail;
-    return why;
-  }
   long status = 0;
   curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-  if (status >= 400) return "HTTP status " + std::to_string(status);
+  if (rc == CURLE_HTTP_RETURNED_ERROR || (rc == CURLE_OK && status >= 400)) {
+    return "HTTP " + std::to_string(status);
+  }
+  if (rc != CURLE_OK) return Reason(curl.get(), rc, detail);
   const char* type = nullptr;
   if (curl_easy_getinfo(curl.get(), CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) {
     response->contentType = type;

@@ -1,0 +1,256 @@
+#include "platform/posix/names.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/failure.h"
+
+namespace fl::posix {
+
+namespace {
+
+constexpr char16_t kEscapeBase = 0xDC00;
+
+bool IsEscape(char16_t ch) {
+  return ch >= kEscapeBase + 0x80 && ch <= kEscapeBase + 0xFF;
+}
+
+// The character set of LC_CTYPE as the environment asks for it, read from a
+// locale object of its own: setting the process's locale would change what
+// the window system and the C library do elsewhere. Empty for UTF-8, which
+// is also what the C/POSIX locale (plain ASCII) gets.
+const std::string& LocaleCharset() {
+  static const std::string charset = [] {
+    std::string name;
+    locale_t loc = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    if (loc != static_cast<locale_t>(0)) {
+      const char* set = ::nl_langinfo_l(CODESET, loc);
+      if (set != nullptr) name = set;
+      ::freelocale(loc);
+    }
+    if (name == "UTF-8" || name == "ANSI_X3.4-1968") name.clear();
+    return name;
+  }();
+  return charset;
+}
+
+// ---- UTF-8 ----
+
+// Each byte of a sequence that is not valid UTF-8 (bad lead, cut short,
+// overlong, a surrogate or past U+10FFFF) is escaped on its own, so decoding
+// resumes at the next byte.
+Text DecodeUtf8(std::string_view bytes) {
+  Text out;
+  out.reserve(bytes.size());
+  const size_t n = bytes.size();
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b < 0x80) {
+      out += static_cast<char16_t>(b);
+      ++i;
+      continue;
+    }
+    int extra = 0;
+    char32_t c = 0, min = 0;
+    if ((b & 0xE0) == 0xC0) {
+      extra = 1, c = b & 0x1F, min = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+      extra = 2, c = b & 0x0F, min = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+      extra = 3, c = b & 0x07, min = 0x10000;
+    }
+    bool valid = extra > 0;
+    for (int k = 1; valid && k <= extra; ++k) {
+      if (i + static_cast<size_t>(k) >= n) {
+        valid = false;
+        break;
+      }
+      const unsigned char t = static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]);
+      if ((t & 0xC0) != 0x80) valid = false;
+      c = (c << 6) | (t & 0x3F);
+    }
+    if (!valid || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      out += static_cast<char16_t>(kEscapeBase + b);
+      ++i;
+      continue;
+    }
+    i += static_cast<size_t>(extra) + 1;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+// False at the first unit that UTF-8 cannot spell (a lone surrogate other
+// than an escaped byte) when substitute is null; with one, that unit becomes
+// substitute.
+bool EncodeUtf8(const Text& text, std::string& out, const char* substitute) {
+  out.clear();
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (IsEscape(static_cast<char16_t>(c))) {
+      out += static_cast<char>(c - kEscapeBase);
+      continue;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      if (substitute == nullptr) return false;
+      out += substitute;
+      continue;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return true;
+}
+
+// ---- other character sets, through iconv ----
+
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) ::iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // Converts as much of in as it can; false when it stopped at bytes it
+  // cannot convert (in then points at them).
+  bool Run(const char*& in, size_t& inLeft, std::string& out) {
+    char buf[256];
+    while (inLeft > 0) {
+      char* ip = const_cast<char*>(in);
+      char* op = buf;
+      size_t ol = sizeof buf;
+      const size_t r = ::iconv(cd_, &ip, &inLeft, &op, &ol);
+      out.append(buf, sizeof buf - ol);
+      in = ip;
+      if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+        ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+Text DecodeCharset(std::string_view bytes, const std::string& charset) {
+  Converter cv("UTF-16LE", charset.c_str());
+  if (!cv.ok()) return DecodeUtf8(bytes);
+  Text out;
+  const char* in = bytes.data();
+  size_t left = bytes.size();
+  std::string units;
+  for (;;) {
+    const bool whole = cv.Run(in, left, units);
+    for (size_t k = 0; k + 1 < units.size(); k += 2) {
+      out += static_cast<char16_t>(static_cast<unsigned char>(units[k]) |
+                                   (static_cast<unsigned char>(units[k + 1]) << 8));
+    }
+    units.clear();
+    if (whole) return out;
+    const unsigned char b = static_cast<unsigned char>(*in);
+    out += b < 0x80 ? static_cast<char16_t>(b) : static_cast<char16_t>(kEscapeBase + b);
+    ++in;
+    --left;
+  }
+}
+
+bool EncodeCharset(const Text& text, const std::string& charset, std::string& out,
+                   const char* substitute) {
+  Converter cv(charset.c_str(), "UTF-16LE");
+  if (!cv.ok()) return EncodeUtf8(text, out, substitute);
+  out.clear();
+  size_t i = 0;
+  while (i < text.size()) {
+    if (IsEscape(text[i])) {
+      out += static_cast<char>(text[i] - kEscapeBase);
+      ++i;
+      continue;
+    }
+    // The run up to the next escaped byte in one go.
+    size_t end = i;
+    while (end < text.size() && !IsEscape(text[end])) ++end;
+    std::string units;
+    units.reserve((end - i) * 2);
+    for (size_t k = i; k < end; ++k) {
+      units += static_cast<char>(text[k] & 0xFF);
+      units += static_cast<char>(text[k] >> 8);
+    }
+    const char* in = units.data();
+    size_t left = units.size();
+    while (!cv.Run(in, left, out)) {
+      if (substitute == nullptr) return false;
+      out += substitute;
+      // Past the unit that did not convert, or the pair it begins.
+      const char16_t unit = static_cast<char16_t>(static_cast<unsigned char>(in[0]) |
+                                                  (static_cast<unsigned char>(in[1]) << 8));
+      const size_t skip = unit >= 0xD800 && unit <= 0xDBFF && left >= 4 ? 4 : 2;
+      in += std::min(skip, left);
+      left -= std::min(skip, left);
+    }
+    i = end;
+  }
+  return true;
+}
+
+bool Encode(const Text& text, std::string& out, const char* substitute) {
+  const std::string& charset = LocaleCharset();
+  return charset.empty() ? EncodeUtf8(text, out, substitute)
+                         : EncodeCharset(text, charset, out, substitute);
+}
+
+}  // namespace
+
+std::string NativeName(const Text& name) {
+  std::string out;
+  if (!Encode(name, out, nullptr) || out.find('\0') != std::string::npos) {
+    Fail(desc::kBadFileName);
+  }
+  return out;
+}
+
+std::string NativeArgument(const Text& text) {
+  std::string out;
+  Encode(text, out, "?");
+  return out;
+}
+
+Text FromNativeName(std::string_view bytes) {
+  const std::string& charset = LocaleCharset();
+  return charset.empty() ? DecodeUtf8(bytes) : DecodeCharset(bytes, charset);
+}
+
+}  // namespace fl::posix

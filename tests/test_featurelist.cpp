@@ -5,6 +5,11 @@
 
 #include "ModMain/featurelist/StringToGrid.h"
 #include "tests/TestSupport.h"
+#ifdef FIRSTLOAD_PYTHON
+#include <sstream>
+
+#include "tests/TestSupportPosix.h"
+#endif
 
 namespace fl {
 namespace {
@@ -96,6 +101,65 @@ TEST(StringToGrid, AppendsAndNeverNarrows) {
   EXPECT_EQ(grid.TextMatrix(0, 0), u"existing");
   EXPECT_EQ(grid.TextMatrix(1, 1), u"b");
 }
+
+#ifdef FIRSTLOAD_PYTHON
+TEST(StringToGrid, ReadsBackEveryNameTheExampleServiceWrites) {
+  struct Case {
+    Text name;
+    Text readsAs;
+  } cases[] = {
+      {u"Photo Tools", u"Photo Tools"},
+      {u"", u""},
+      {u"?", u"?"},
+      {u"a??b", u"a??b"},
+      {u"/a", u"/a"},
+      {u"#a", u"#a"},
+      {u">a", u">a"},
+      {u"a/", u"a/"},
+      {u"a#", u"a#"},
+      {u"a>", u"a>"},
+      {u"/", u"/"},
+      {u"#", u"#"},
+      {u">", u">"},
+      {u">#//?", u">#//?"},
+      {u"/?/", u"/?/"},
+      {u"a\tb", u"a b"},  // a TAB cannot be cell text; the service sends a space
+  };
+  // The service's own code builds each list, with the name at every kind of
+  // place: first and last in the list, after each separator and after an
+  // empty cell. Names go in and lists come out as character codes, one list
+  // a line, so that no character needs quoting.
+  const char script[] = R"py(
+import sys, feature_service as s
+for arg in sys.argv[1:]:
+    n = "".join(chr(int(code)) for code in arg.split(":")[1:])
+    print(*map(ord, s.list_text([[[n, n], [n, "", n]], [[n, n]]])))
+)py";
+  std::string command = "env 'PYTHONPATH=" FIRSTLOAD_SERVICE_DIR "' '" FIRSTLOAD_PYTHON "' -B -c '";
+  command += script;
+  command += "'";
+  for (const auto& c : cases) {
+    command += " n";
+    for (char16_t ch : c.name) command += ":" + std::to_string(ch);
+  }
+  std::istringstream lists(test::RunCommand(command));
+  test::AppFolderScope app;
+  for (const auto& c : cases) {
+    std::string line;
+    ASSERT_TRUE(std::getline(lists, line)) << "no list for " << test::U8(c.name);
+    Text list;
+    std::istringstream codes(line);
+    for (int code; codes >> code;) list += static_cast<char16_t>(code);
+    FeatureGrid grid;
+    grid.SetCols(1);
+    StringToGrid(grid, list, 0);
+    const Text& n = c.readsAs;
+    EXPECT_EQ(RowsOf(grid), Padded({{n, n}, {n, u"", n}, {}, {n, n}, {}}, 3))
+        << test::U8(c.name) << " as " << test::U8(list);
+  }
+  EXPECT_TRUE(app.LogLines().empty());
+}
+#endif
 
 TEST(getintoarr, PairCountingWithTheEndOfTextRule) {
   struct Case {

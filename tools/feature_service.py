@@ -5,7 +5,10 @@ Answers GET /Features.aspx?&APPCODE=<digits>&FeatureName=<digits> with a page
 whose form "Form1" holds the feature list in its field "txtvalue". The values
 arrive digit-encoded (each character's code, three digits, reversed); the
 default answer lists a few features built from the decoded product code and
-feature name.
+feature name. Every cell of a list reads back through the loader as the text
+it was built from, whatever separators or "?" it holds, with one exception:
+a cell cannot hold a TAB (the grid starts a new column there), so a TAB in a
+name is sent as a space.
 
   feature_service.py [--port N] [--answer KIND] [--delay SECONDS] [--log FILE]
 
@@ -56,11 +59,45 @@ def decode_digits(digits):
 
 
 def escape_cell(text):
-    """A cell of the list format: separators doubled, "?" doubled."""
-    if text == "":
-        return "?"
-    return (text.replace("?", "??").replace("/", "//").replace("#", "##")
-            .replace(">", ">>"))
+    """A cell's text in the list: "?" and the separators doubled.
+
+    A TAB cannot be cell text (the grid starts a new column at every TAB), so
+    it is written as a space.
+    """
+    return (text.replace("\t", " ").replace("?", "??").replace("/", "//")
+            .replace("#", "##").replace(">", ">>"))
+
+
+def row_text(cells):
+    """One row of the list: the cells joined with "/", "?" for an empty one.
+
+    The loader reads the "/" before a cell and the doubled "/" that opens it
+    as one run and gives the literal "/" to the cell before; so a cell that
+    begins with "/" is joined to the cell before it by a TAB instead, where
+    the grid starts the next column all the same. A row that begins with "#"
+    or ">" would lose its first one to the row or group before in the same
+    way; an opening "/", whose empty cell takes no column, keeps them apart.
+    """
+    pieces = []
+    for cell in cells:
+        text = escape_cell(cell)
+        if pieces and text.startswith("/"):
+            pieces[-1].append(text)
+        else:
+            pieces.append([text])
+    # "?" marks an empty cell only when it is the whole piece.
+    row = "/".join(p[0] or "?" if len(p) == 1 else "\t".join(p) for p in pieces)
+    return "/" + row if row.startswith(("#", ">")) else row
+
+
+def list_text(groups):
+    """The list of groups of rows of cells; every cell reads back as given.
+
+    A row without cells or a group without rows has no text of its own and
+    would glue its neighbours together, so it is left out.
+    """
+    return ">".join("#".join(row_text(row) for row in g if row)
+                    for g in groups if any(g))
 
 
 def build_list(appcode, feature):
@@ -69,9 +106,7 @@ def build_list(appcode, feature):
         [feature + " Help", appcode, "help.zip", ""],
     ]
     updates = [["Updates", appcode, "patch-1.2.zip", "0.9 MB"]]
-    groups = [rows, updates]
-    return ">".join("#".join("/".join(escape_cell(c) for c in row) for row in g)
-                    for g in groups)
+    return list_text([rows, updates])
 
 
 def page(value):

@@ -1,4 +1,6 @@
 // The recordfile tool as the engineers who ship the product use it.
+#include <regex>
+
 #include "tests/e2e/Harness.h"
 
 namespace fl {
@@ -16,7 +18,31 @@ TEST(RecordfileTool, PutThenDump) {
   const std::string file = (dir / "Orvistane.txt").string();
   EXPECT_EQ(Tool({"put", file, "ZELVAN", "Ostra-VKP", "Photo Tools"}).status, 0);
   EXPECT_EQ(Tool({"put", file, "OTHER", "x"}).status, 0);
-  EXPECT_EQ(Tool({"put", file, "zelvan", "Quend-Levy"}).status, 0);  // updates cells 1 and on
+  // Updates cells 1 and on; traced, to see the new file reach the disk
+  // before it replaces the old one.
+  const std::string trace = (dir / "trace").string();
+  EXPECT_EQ(RunProgram({"/usr/bin/strace", "-f", "-o", trace, "-e",
+                        "trace=openat,fsync,fdatasync,rename,renameat,renameat2",
+                        (kBuild / "recordfile").string(), "put", file, "zelvan", "Quend-Levy"})
+                .status,
+            0);
+  std::ifstream lines(trace);
+  std::smatch m;
+  std::string fd;
+  bool flushed = false, renamed = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (std::regex_search(line, m, std::regex(R"(openat\(.*Orvistane_temp\.txt".* = (\d+)$)"))) {
+      fd = m[1];
+    } else if (!fd.empty() && std::regex_search(line, std::regex("f(data)?sync\\(" + fd + "\\)"))) {
+      flushed = true;
+    } else if (line.find("rename") != std::string::npos &&
+               line.find("Orvistane_temp.txt") != std::string::npos) {
+      renamed = true;
+      break;
+    }
+  }
+  EXPECT_TRUE(flushed && renamed) << ReadBytes(trace);
+  fs::remove(trace);
   std::string expected;
   for (std::vector<std::string> row :
        {std::vector<std::string>{"ZELVAN", "Quend-Levy"}, std::vector<std::string>{"OTHER", "x"}}) {

@@ -4,6 +4,15 @@
 #include "platform/failure.h"
 #include "tests/RecordFileTest.h"
 
+#ifdef _WIN32
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/win32/files_win32.h"
+#include "platform/win32/oserror.h"
+#endif
+
 namespace fl {
 namespace {
 
@@ -242,6 +251,34 @@ TEST_F(RecordFile, ReadOnlyTargetIsReplaced) {
   ASSERT_EQ(c.Run(), kTrue);
   EXPECT_EQ(ReadBytes(Path("ro.txt")), RecordBytes({"a", "new", "new"}));
 }
+
+#ifdef _WIN32
+// A writer of another session holds the folder's lock, opened by its name in
+// the Global namespace as that session would: a write waits for its release.
+TEST_F(RecordFile, WriteWaitsForTheFolderLockOfAnotherSession) {
+  const std::wstring name = win32::FolderLockName(File("new.txt"));
+  ASSERT_EQ(name.rfind(L"Global\\", 0), 0u);
+  HANDLE held = CreateMutexW(nullptr, TRUE, name.c_str());
+  ASSERT_NE(held, nullptr);
+  std::atomic<bool> released{false};
+  bool writtenAfterRelease = false;
+  std::thread writer([&] {
+    Call c(File("new.txt"));
+    c.mode = u"W";
+    c.key = u"a";
+    c.rec = {u"", u"1", u"2"};
+    writtenAfterRelease = c.Run() == kTrue && released;
+  });
+  // Time for a writer that ignores the lock to finish first and fail the test.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  released = true;
+  ReleaseMutex(held);
+  writer.join();
+  CloseHandle(held);
+  EXPECT_TRUE(writtenAfterRelease);
+  EXPECT_EQ(ReadBytes(Path("new.txt")), RecordBytes({"a", "1", "2"}));
+}
+#endif
 
 TEST_F(RecordFile, SaveEmptyGridEmptiesTheFile) {
   WriteBytes(Path("list.txt"), RecordBytes({"a", "1", "1"}));

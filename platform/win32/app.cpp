@@ -1,5 +1,9 @@
 #include "platform/app.h"
 
+#include <memory>
+#include <string>
+
+#include "platform/codepage.h"
 #include "platform/win32/oserror.h"
 
 namespace fl {
@@ -18,6 +22,35 @@ Text ExePath() {
   }
 }
 
+// One line on its way to standard error; owned by the thread that writes it.
+struct ErrorLine {
+  HANDLE handle;
+  bool console;
+  std::wstring wide;  // for a console, which takes the text as it is
+  std::string bytes;  // for a file or a pipe, in the ANSI code page
+};
+
+DWORD WINAPI WriteErrorLine(void* param) {
+  const std::unique_ptr<ErrorLine> line(static_cast<ErrorLine*>(param));
+  DWORD written = 0;
+  if (line->console) {
+    WriteConsoleW(line->handle, line->wide.data(), static_cast<DWORD>(line->wide.size()), &written,
+                  nullptr);
+    return 0;
+  }
+  for (size_t done = 0; done < line->bytes.size(); done += written) {
+    if (!WriteFile(line->handle, line->bytes.data() + done,
+                   static_cast<DWORD>(line->bytes.size() - done), &written, nullptr) ||
+        written == 0) {
+      break;
+    }
+  }
+  return 0;
+}
+
+// How long the run waits for a write that does not return.
+constexpr DWORD kErrorWriteWaitMs = 1000;
+
 }  // namespace
 
 Text AppFolder() {
@@ -35,6 +68,34 @@ Text AppExeName() {
   const size_t dot = name.find_last_of(u'.');
   if (dot != Text::npos && dot > 0) name.resize(dot);
   return name;
+}
+
+void WriteStandardError(const Text& line) {
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  try {
+    auto pending = std::make_unique<ErrorLine>();
+    pending->handle = handle;
+    DWORD mode = 0;
+    pending->console = GetConsoleMode(handle, &mode) != 0;
+    if (pending->console) {
+      pending->wide = win32::Wide(line) + L"\r\n";
+    } else {
+      pending->bytes = ToAnsi(line) + "\r\n";
+    }
+    // A console write stalls while the user selects text in the window, and a
+    // pipe write while its reader does not read, so the write gets a thread
+    // of its own and a bounded wait.
+    const HANDLE thread = CreateThread(nullptr, 0, WriteErrorLine, pending.get(), 0, nullptr);
+    if (thread == nullptr) return;
+    pending.release();
+    if (WaitForSingleObject(thread, kErrorWriteWaitMs) == WAIT_TIMEOUT) {
+      CancelSynchronousIo(thread);
+    }
+    CloseHandle(thread);
+  } catch (...) {
+    // Out of memory for one line: it is lost, the run goes on.
+  }
 }
 
 }  // namespace fl

@@ -4,6 +4,12 @@
 #include <cstdint>
 #include <utility>
 
+#include <windows.h>
+
+#include <sddl.h>
+
+// After the system's headers: it takes back the names they define as macros.
+#include "platform/win32/files_win32.h"
 #include "platform/win32/oserror.h"
 
 namespace fl {
@@ -122,16 +128,15 @@ void WriteFileBytes(const Text& path, const std::string& bytes, bool truncate) {
 
 // ---- FolderWriteLock ----
 
-// A folder cannot be locked on Windows, so writers meet at a mutex named
-// after the folder's final path. The system releases a mutex whose holder
-// dies, and the next waiter gets it as abandoned, which is as good.
-FolderWriteLock::FolderWriteLock(const Text& filePath) {
+namespace win32 {
+
+std::wstring FolderLockName(const Text& filePath) {
   const std::wstring folder = ParentFolder(WidePath(filePath));
   HANDLE dir =
       CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   // Without a folder there is nothing to write into; the write itself says so.
-  if (dir == INVALID_HANDLE_VALUE) return;
+  if (dir == INVALID_HANDLE_VALUE) return {};
   std::wstring final(32768, L'\0');
   DWORD n = GetFinalPathNameByHandleW(dir, final.data(), static_cast<DWORD>(final.size()),
                                       FILE_NAME_NORMALIZED);
@@ -146,8 +151,29 @@ FolderWriteLock::FolderWriteLock(const Text& filePath) {
     hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
   }
   wchar_t name[64];
-  swprintf(name, 64, L"Local\\FirstLoad-folder-%016llx", static_cast<unsigned long long>(hash));
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+  // A Global\ mutex, not a lock file: all sessions of the machine meet here, no file is left.
+  swprintf(name, 64, L"Global\\FirstLoad-folder-%016llx", static_cast<unsigned long long>(hash));
+  return name;
+}
+
+}  // namespace win32
+
+// A folder cannot be locked on Windows, so writers meet at a mutex named
+// after the folder's final path. The system releases a mutex whose holder
+// dies, and the next waiter gets it as abandoned, which is as good.
+FolderWriteLock::FolderWriteLock(const Text& filePath) {
+  const std::wstring name = win32::FolderLockName(filePath);
+  if (name.empty()) return;
+  // Runs of other users open the same mutex, so everyone may wait on it and
+  // release it; the default would admit its creator only.
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:(A;;0x00100001;;;WD)", SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr)) {
+    attributes.lpSecurityDescriptor = nullptr;
+  }
+  // Only the rights to wait and release, which the descriptor grants to all.
+  HANDLE mutex = CreateMutexExW(&attributes, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+  if (attributes.lpSecurityDescriptor != nullptr) LocalFree(attributes.lpSecurityDescriptor);
   if (mutex == nullptr) return;  // no locking here: go on without
   // Writers hold the lock for one file's rewrite; a holder that keeps it far
   // longer is stuck, and waiting on it would hang this run.
@@ -155,7 +181,7 @@ FolderWriteLock::FolderWriteLock(const Text& filePath) {
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
     CloseHandle(mutex);
     Fail(desc::kPermission + Text(u": another process keeps rewriting files in ") +
-         win32::FromWide(folder));
+         win32::FromWide(ParentFolder(WidePath(filePath))));
   }
   handle_ = reinterpret_cast<std::intptr_t>(mutex);
 }

@@ -30,18 +30,26 @@ bool ProcessSnapshot::Valid() const {
   return impl_->snapshot != INVALID_HANDLE_VALUE && impl_->snapshot != nullptr;
 }
 
-bool ProcessSnapshot::Next(Text& exeFile) {
+bool ProcessSnapshot::Next(ProcessEntry& entry) {
   if (!Valid()) return false;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  const BOOL delivered = impl_->started ? Process32NextW(impl_->snapshot, &entry)
-                                        : Process32FirstW(impl_->snapshot, &entry);
+  PROCESSENTRY32W found{};
+  found.dwSize = sizeof found;
+  const BOOL delivered = impl_->started ? Process32NextW(impl_->snapshot, &found)
+                                        : Process32FirstW(impl_->snapshot, &found);
   impl_->started = true;
   if (!delivered) return false;
   size_t length = 0;
-  while (length < MAX_PATH && entry.szExeFile[length] != L'\0') ++length;
-  exeFile = win32::FromWide(entry.szExeFile, length);
+  while (length < MAX_PATH && found.szExeFile[length] != L'\0') ++length;
+  entry.exeFile = win32::FromWide(found.szExeFile, length);
+  // The snapshot knows a process by its executable's name only.
+  entry.kernelName.clear();
+  entry.firstArgument.clear();
   return true;
+}
+
+// Windows keeps a process's whole executable name.
+Text KernelNameFor(const Text& fileName) {
+  return fileName;
 }
 
 std::int32_t ShellExecute(WindowHandle owner, const Text& operation, const Text& file,
@@ -59,6 +67,10 @@ std::int32_t ShellExecute(WindowHandle owner, const Text& operation, const Text&
       win32::Wide(parameters).c_str(), win32::Wide(directory).c_str(), showCmd);
   return static_cast<std::int32_t>(reinterpret_cast<INT_PTR>(result));
 }
+
+// A console or pipe whose reader has gone makes a write fail with an error,
+// never a signal, so nothing needs readying.
+void PrepareProcess() {}
 
 void EndProcess(int status) {
   std::fflush(nullptr);

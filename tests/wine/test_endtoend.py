@@ -9,7 +9,9 @@ example feature service, which runs here on 127.0.0.1.
   test_endtoend.py --build BUILD_DIR --port PORT [unittest options]
 
 Wine must be ready: WINEPREFIX a booted prefix, and DISPLAY an X server for the
-windows (scripts/test-windows prepares both). Every wait is bounded.
+windows (scripts/test-windows prepares both). Every wait is bounded. One case
+runs the native build of the tests (build/testhost/FirstLoad, from
+scripts/test) beside a program under Wine, and is skipped without it.
 """
 import argparse
 import os
@@ -28,6 +30,16 @@ PORT = None
 RUN_SECONDS = 120
 CODE_PAGE = "cp1252"
 TITLE = "Zelvan's Downloader"
+NATIVE_BUILD = os.path.join(SOURCE, "build")
+NATIVE_FILES = {"FirstLoad": os.path.join("testhost", "FirstLoad"),
+                "libFirstLoadHttp.so": "libFirstLoadHttp.so",
+                "libFirstLoadGtk.so": "libFirstLoadGtk.so"}
+# The native build's stand-in: it records its start as the Windows one does.
+NATIVE_STANDIN = """#!/bin/sh
+cd "$(dirname "$0")" || exit 1
+printf '"%s" %s' "$0" "$1" > started-with.ansi
+printf '"%s" %s' "$0" "$1" > started-with.part && mv started-with.part started-with.txt
+"""
 
 
 def record(cells):
@@ -70,15 +82,25 @@ class Service:
 
 
 class AppFolder:
-    """An installed application folder with the stand-in download program."""
+    """An installed application folder with the stand-in download program;
+    with native, of the native build instead of FirstLoad.exe."""
 
-    def __init__(self, program="VKPDownload.exe"):
+    def __init__(self, program="VKPDownload.exe", native=False):
+        self.native = native
         self.tmp = tempfile.mkdtemp(prefix="firstload-wine-")
         self.dir = os.path.join(self.tmp, "Zelvan Ωμέγα 日本")
         self.update = os.path.join(self.dir, "Update")
         os.makedirs(self.update)
-        shutil.copy(os.path.join(BUILD, "testhost", "FirstLoad.exe"), self.dir)
-        shutil.copy(os.path.join(BUILD, "standin_download.exe"), os.path.join(self.update, program))
+        if not native:
+            shutil.copy(os.path.join(BUILD, "testhost", "FirstLoad.exe"), self.dir)
+            shutil.copy(os.path.join(BUILD, "standin_download.exe"),
+                        os.path.join(self.update, program))
+            return
+        for name, built in NATIVE_FILES.items():
+            shutil.copy(os.path.join(NATIVE_BUILD, built), os.path.join(self.dir, name))
+        with open(os.path.join(self.update, program), "w") as out:
+            out.write(NATIVE_STANDIN)
+        os.chmod(os.path.join(self.update, program), 0o755)
 
     def remove(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
@@ -101,9 +123,14 @@ class AppFolder:
         data = self.read("service.log")
         return data.decode().splitlines() if data else []
 
-    def start(self):
+    def start(self, stderr=subprocess.DEVNULL):
+        if self.native:
+            # Headless: the native build needs no window to start the program.
+            env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+            return subprocess.Popen([self.path("FirstLoad")], stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=stderr, env=env)
         return subprocess.Popen(["wine", self.path("FirstLoad.exe")], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                stdout=subprocess.DEVNULL, stderr=stderr)
 
     def run(self):
         process = self.start()
@@ -140,8 +167,8 @@ def parameters(command_line):
 
 
 class EndToEnd(unittest.TestCase):
-    def app(self, program="VKPDownload.exe"):
-        app = AppFolder(program)
+    def app(self, program="VKPDownload.exe", native=False):
+        app = AppFolder(program, native)
         self.addCleanup(app.remove)
         return app
 
@@ -184,12 +211,23 @@ class EndToEnd(unittest.TestCase):
         self.assertIsNone(app.read("NetError.log"))
 
     def test_running_download_program_is_not_started_again(self):
-        for running in ("VKPDownload.exe", "vkpdownload.EXE"):
-            with self.subTest(running=running):
-                app = self.app()
+        # The native build counts a program under Wine by the kernel's name of
+        # its process or by its first argument, as it runs the Wine loader.
+        for running, native in (("VKPDownload.exe", False), ("vkpdownload.EXE", False),
+                                ("VKPDownload.exe", True)):
+            with self.subTest(running=running, native=native):
+                missing = [f for f in NATIVE_FILES.values()
+                           if not os.path.exists(os.path.join(NATIVE_BUILD, f))]
+                if native and missing:
+                    self.skipTest("the native build is missing (%s in %s): run scripts/test first"
+                                  % (", ".join(missing), NATIVE_BUILD))
+                app = self.app(native=native)
                 app.write_setup("Ostra-VKP", "Photo Tools")
                 with open(app.path("FeatDlods.txt"), "wb"):
                     pass
+                # Started while no process of the name runs: the case can fail.
+                self.assertEqual(app.run(), 0)
+                self.assertEqual(app.launch()[0], "VKP*#OTHERFILE#Photo Tools")
                 # A process of that name, started from another folder.
                 elsewhere = tempfile.mkdtemp(prefix="firstload-wine-running-")
                 self.addCleanup(shutil.rmtree, elsewhere, True)
@@ -211,37 +249,62 @@ class EndToEnd(unittest.TestCase):
                         stayer.wait(timeout=10)
                 self.assertIsNone(app.read("NetError.log"))
 
-    def test_error_answer_shows_the_message_over_the_form_and_starts_nothing(self):
-        app = self.app()
-        app.write_setup("Ostra-VKP", "Photo Tools")
-        self.service("error", app)
-        process = app.start()
-        try:
-            windows = []
+    def test_failed_list_shows_the_message_over_the_form_says_why_and_starts_nothing(self):
+        said = "FirstLoad: the feature list could not be fetched: "
+        # The service's answer (None: it does not run) and what the line on
+        # standard error holds besides the address (None: no line).
+        for answer, why in (("error", None), ("status:503", "HTTP 503"), (None, "")):
+            with self.subTest(answer=answer):
+                app = self.app()
+                app.write_setup("Ostra-VKP", "Photo Tools")
+                # Each row's service goes with the row: the next may want none.
+                service = Service(answer, app.path("service.log")) if answer else None
+                try:
+                    with open(os.path.join(app.tmp, "stderr"), "wb") as stderr:
+                        process = app.start(stderr=stderr)
+                    try:
+                        windows = self.dismiss_message(process)
+                    finally:
+                        if process.poll() is None:
+                            process.kill()
+                            process.wait(timeout=10)
+                finally:
+                    if service:
+                        service.stop()
+                self.assertEqual(len(windows), 2)
+                self.assertIsNone(app.read("FeatDlods.txt"))
+                self.assertIsNone(app.launch(seconds=2))
+                self.assertIsNone(app.read("NetError.log"))
+                with open(os.path.join(app.tmp, "stderr"), "rb") as f:
+                    lines = [line for line in f.read().decode("cp1252", "replace").splitlines()
+                             if line.startswith(said)]
+                if why is None:
+                    self.assertEqual(lines, [])
+                else:
+                    self.assertEqual(len(lines), 1, lines)
+                    self.assertIn(why, lines[0])
+                    self.assertIn(" from http://127.0.0.1:%d/Features.aspx?" % PORT, lines[0])
 
-            def both_on_screen():
-                windows[:] = xdotool("search", "--onlyvisible", "--name", "^%s$" % TITLE).split()
-                return len(windows) >= 2
+    def dismiss_message(self, process):
+        """Waits for the form and the message box, both titled alike, presses
+        OK and checks the exit status; returns the windows."""
+        windows = []
 
-            # The form and the message box, both titled alike.
-            self.assertTrue(wait_for(both_on_screen, 60), "windows: %r" % windows)
-            # Press OK: Return in each window; the form takes no keys.
-            deadline = time.monotonic() + 60
-            while process.poll() is None and time.monotonic() < deadline:
-                for window in windows:
-                    xdotool("windowfocus", "--sync", window)
-                    xdotool("key", "--clearmodifiers", "Return")
-                if process.poll() is None:
-                    time.sleep(0.5)
-            self.assertEqual(process.wait(timeout=30), 1)
-        finally:
+        def both_on_screen():
+            windows[:] = xdotool("search", "--onlyvisible", "--name", "^%s$" % TITLE).split()
+            return len(windows) >= 2
+
+        self.assertTrue(wait_for(both_on_screen, 60), "windows: %r" % windows)
+        # Press OK: Return in each window; the form takes no keys.
+        deadline = time.monotonic() + 60
+        while process.poll() is None and time.monotonic() < deadline:
+            for window in windows:
+                xdotool("windowfocus", "--sync", window)
+                xdotool("key", "--clearmodifiers", "Return")
             if process.poll() is None:
-                process.kill()
-                process.wait(timeout=10)
-        self.assertEqual(len(windows), 2)
-        self.assertIsNone(app.read("FeatDlods.txt"))
-        self.assertIsNone(app.launch(seconds=2))
-        self.assertIsNone(app.read("NetError.log"))
+                time.sleep(0.5)
+        self.assertEqual(process.wait(timeout=30), 1)
+        return windows
 
 
 def xdotool(*args):

@@ -24,8 +24,44 @@ constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
 constexpr wchar_t kHeaders[] =
     L"Cache-Control: no-cache\r\nAccept: text/html,application/xhtml+xml,*/*;q=0.8\r\n";
 
-std::string WinInetError(const char* call) {
-  return std::string(call) + " failed with WinINet error " + std::to_string(GetLastError());
+// Why a transfer failed, in the words the POSIX backend uses for the same
+// condition; the code stays in the text where no short word fits.
+std::string Reason(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_TIMEOUT:
+      return "timed out";
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+      return "cannot resolve the host name";
+    // WinINet does not tell a refused connection from an unreachable host.
+    case ERROR_INTERNET_CANNOT_CONNECT:
+      return "cannot connect";
+    case ERROR_INTERNET_CONNECTION_RESET:
+      return "connection reset";
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+      return "connection closed";
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_HTTP_INVALID_HEADER:
+    case ERROR_HTTP_HEADER_NOT_FOUND:
+      return "invalid response";
+    case ERROR_INTERNET_INVALID_URL:
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
+      return "invalid address";
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+      return "secure connection failed";
+    case ERROR_INTERNET_OPERATION_CANCELLED:
+      return "cancelled";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return "out of memory";
+    default:
+      return "WinINet error " + std::to_string(error);
+  }
 }
 
 std::wstring Wide(const std::string& utf8) {
@@ -159,7 +195,7 @@ std::wstring Combine(const std::wstring& base, const std::wstring& relative) {
 
 std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Response* response) {
   Session session(cancel);
-  if (session.get() == nullptr) return WinInetError("InternetOpen");
+  if (session.get() == nullptr) return Reason(GetLastError());
   std::wstring address = Wide(url);
   for (int redirects = 0;; ++redirects) {
     // A page may send the browser on to another page, never to another scheme.
@@ -170,7 +206,7 @@ std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Respo
       if (handle != nullptr) session.CloseChild(handle);
       return "cancelled";
     }
-    if (handle == nullptr) return WinInetError("InternetOpenUrl");
+    if (handle == nullptr) return Reason(GetLastError());
     Request request(session, handle);
 
     const DWORD status = QueryStatus(request.get());
@@ -183,7 +219,7 @@ std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Respo
         continue;
       }
     }
-    if (status >= 400) return "HTTP status " + std::to_string(status);
+    if (status >= 400) return "HTTP " + std::to_string(status);
 
     const std::wstring length = QueryText(request.get(), HTTP_QUERY_CONTENT_LENGTH);
     if (!length.empty() && std::wcstoull(length.c_str(), nullptr, 10) > kMaxBody) {
@@ -193,7 +229,7 @@ std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Respo
     for (;;) {
       DWORD got = 0;
       if (!InternetReadFile(request.get(), chunk, sizeof chunk, &got)) {
-        return cancel ? "cancelled" : WinInetError("InternetReadFile");
+        return cancel ? "cancelled" : Reason(GetLastError());
       }
       if (got == 0) break;
       if (response->body.size() + got > kMaxBody) return "the page is larger than 16 MiB";

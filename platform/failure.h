@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/types.h"
+#include "platform/utf8.h"
 
 namespace fl {
 
@@ -39,10 +40,5 @@ inline constexpr char16_t kOutOfMemory[] = u"Out of memory";
 
 [[noreturn]] void Fail(const char16_t* description);
 [[noreturn]] void Fail(Text description);
-
-// UTF-8 <-> UTF-16 for diagnostics and for backends whose OS speaks UTF-8.
-// Lone surrogates and malformed bytes become U+FFFD.
-std::string ToUtf8(const Text& text);
-Text FromUtf8(const std::string& bytes);
 
 }  // namespace fl

@@ -2,13 +2,15 @@
 // beside the target, and replacing the target without ever losing it.
 #include "ModMain/encoding/Encrypt.h"
 #include "platform/failure.h"
+#include "platform/files.h"
 #include "tests/RecordFileTest.h"
 
-#ifdef _WIN32
 #include <atomic>
 #include <chrono>
+#include <latch>
 #include <thread>
 
+#ifdef _WIN32
 #include "platform/win32/files_win32.h"
 #include "platform/win32/oserror.h"
 #endif
@@ -218,8 +220,20 @@ TEST_F(RecordFile, TempNameUsesTheLastDotOfThePath) {
   Call c(File("v1.2/noext"));
   c.mode = u"WA";
   c.grid = &grid;
-  // The base is the path up to the folder's dot: ".../v1" & "_temp.txt".
+  // The base is the path up to the folder's dot: ".../v1" & "_temp.txt",
+  // so the writer waits for the lock of the folder that file lies in.
+  std::atomic<bool> released{false};
+  std::latch locked(1);
+  std::thread holder([&] {
+    FolderWriteLock lock(File("v1_temp.txt"));
+    locked.count_down();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    released = true;
+  });
+  locked.wait();
   ASSERT_EQ(c.Run(), kTrue);
+  EXPECT_TRUE(released);
+  holder.join();
   EXPECT_EQ(ReadBytes(Path("v1.2") / "noext"), RecordBytes({"x", "", ""}));
   EXPECT_FALSE(fs::exists(Path("v1_temp.txt")));
 

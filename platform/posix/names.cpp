@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/failure.h"
+#include "platform/utf8.h"
 
 namespace fl::posix {
 
@@ -41,52 +42,17 @@ const std::string& LocaleCharset() {
 
 // ---- UTF-8 ----
 
-// Each byte of a sequence that is not valid UTF-8 (bad lead, cut short,
-// overlong, a surrogate or past U+10FFFF) is escaped on its own, so decoding
-// resumes at the next byte.
+// Each byte that does not start a valid sequence is escaped on its own, so
+// decoding resumes at the next byte.
 Text DecodeUtf8(std::string_view bytes) {
   Text out;
   out.reserve(bytes.size());
-  const size_t n = bytes.size();
-  size_t i = 0;
-  while (i < n) {
-    const unsigned char b = static_cast<unsigned char>(bytes[i]);
-    if (b < 0x80) {
-      out += static_cast<char16_t>(b);
-      ++i;
-      continue;
-    }
-    int extra = 0;
-    char32_t c = 0, min = 0;
-    if ((b & 0xE0) == 0xC0) {
-      extra = 1, c = b & 0x1F, min = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-      extra = 2, c = b & 0x0F, min = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-      extra = 3, c = b & 0x07, min = 0x10000;
-    }
-    bool valid = extra > 0;
-    for (int k = 1; valid && k <= extra; ++k) {
-      if (i + static_cast<size_t>(k) >= n) {
-        valid = false;
-        break;
-      }
-      const unsigned char t = static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]);
-      if ((t & 0xC0) != 0x80) valid = false;
-      c = (c << 6) | (t & 0x3F);
-    }
-    if (!valid || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out += static_cast<char16_t>(kEscapeBase + b);
-      ++i;
-      continue;
-    }
-    i += static_cast<size_t>(extra) + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  for (size_t i = 0; i < bytes.size();) {
+    const char32_t c = utf8::DecodeAt(bytes, i);
+    if (c != utf8::kInvalid) {
+      utf8::Append(out, c);
     } else {
-      out += static_cast<char16_t>(c);
+      out += static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i++]));
     }
   }
   return out;
@@ -98,34 +64,15 @@ Text DecodeUtf8(std::string_view bytes) {
 bool EncodeUtf8(const Text& text, std::string& out, const char* substitute) {
   out.clear();
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (IsEscape(static_cast<char16_t>(c))) {
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = utf8::CodePointAt(text, i);
+    if (IsEscape(static_cast<char16_t>(c))) {
       out += static_cast<char>(c - kEscapeBase);
-      continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       if (substitute == nullptr) return false;
       out += substitute;
-      continue;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      utf8::Append(out, c);
     }
   }
   return true;

@@ -14,7 +14,11 @@ extern Text DownloaderTitle;  // FeatureName & " Downloader"
 extern Text DownloadExeName;  // "VKPDownload.exe" or "OtherDownload.exe"
 
 // Hand-over slot between the web form and the retrieval flow: empty while no
-// answer has come, "ERROR" on failure, otherwise the feature-list string.
+// answer has come, kWebRetError on failure, otherwise the feature-list string.
 extern Text WebRet;
+inline constexpr char16_t kWebRetError[] = u"ERROR";
+
+// The product with a short code ("VKP") and a download program of its own.
+inline constexpr char16_t kOstraVkp[] = u"Ostra-VKP";
 
 }  // namespace fl

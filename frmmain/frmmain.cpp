@@ -29,8 +29,6 @@ WindowDesign Design() {
   return d;
 }
 
-const Text kError = u"ERROR";
-
 }  // namespace
 
 frmmainForm::frmmainForm() : lblWait(Design().labelText), window(Design()) {
@@ -81,7 +79,7 @@ void Form_Load() {
 void Form_Unload() {
   if (!gForm) return;
   gForm->Myweb.Stop();
-  if (WebRet.empty()) WebRet = kError;
+  if (WebRet.empty()) WebRet = kWebRetError;
   gForm->window.Hide();
   // The form cannot be destroyed from inside its own window's event.
   PostEvent([] { Unload(); });
@@ -90,19 +88,19 @@ void Form_Unload() {
 void Myweb_DocumentComplete() {
   // Each failing step is skipped and nothing is logged: any page without the
   // field ends as "ERROR".
-  if (WebRet == kError) return;
+  if (WebRet == kWebRetError) return;
   Text text;
   try {
     text = Form().Myweb.Document()->Member(u"Form1")->Member(u"txtvalue")->Property(u"value");
   } catch (...) {
     text.clear();
   }
-  WebRet = text.empty() ? kError : text;
+  WebRet = text.empty() ? kWebRetError : text;
 }
 
 void Myweb_NavigateError() {
   Guarded(u"Myweb_NavigateError", [] {
-    WebRet = kError;
+    WebRet = kWebRetError;
     // The log keeps no line for a failed navigation; a person or a support
     // script at a terminal still learns why.
     if (!Loaded()) return;

@@ -29,7 +29,7 @@ TEST_F(RecordFile, KeyMatcherAgreesWithKeyEquals) {
       for (const Text& text : texts) {
         const std::string stored = recordfile::StoredCell(text, encrypted);
         EXPECT_EQ(matcher.Matches(stored),
-                  recordfile::KeyEquals(recordfile::CellText(stored, encrypted), key))
+                  KeyEquals(recordfile::CellText(stored, encrypted), key))
             << test::U8(key) << " / " << test::U8(text) << (encrypted ? " enciphered" : "");
       }
     }

@@ -7,10 +7,14 @@
 #include <string_view>
 
 #include "ModMain/errorlog/Guarded.h"
+#include "ModMain/featurelist/Scan.h"
 
 namespace fl {
 
 namespace {
+
+using featurelist::FindUnit;
+using featurelist::HasEither;
 
 // The loader splits each level and glues doubled separators back exactly as
 // getintoarr does, but on views of the list: copying every piece at every
@@ -22,47 +26,6 @@ struct Piece {
 };
 
 using Store = std::deque<Text>;  // keeps its elements in place as it grows
-
-// Every character of a list is looked at once per level and once more in its
-// cell, so the looking is done four characters at a time: a lane of a 64-bit
-// word that equals the wanted character shows up as a zero lane after XOR.
-constexpr std::uint64_t kLaneOnes = 0x0001000100010001u;
-constexpr std::uint64_t kLaneHighs = 0x8000800080008000u;
-
-std::uint64_t Word(const char16_t* at) {
-  std::uint64_t word;
-  std::memcpy(&word, at, sizeof word);
-  return word;
-}
-
-// Non-zero when some lane of word is zero (lanes above a zero lane may show
-// too, so a hit is confirmed one character at a time).
-std::uint64_t ZeroLanes(std::uint64_t word) {
-  return (word - kLaneOnes) & ~word & kLaneHighs;
-}
-
-size_t FindUnit(std::u16string_view text, size_t from, char16_t wanted) {
-  const std::uint64_t pattern = kLaneOnes * wanted;
-  size_t i = from;
-  while (i + 4 <= text.size() && ZeroLanes(Word(text.data() + i) ^ pattern) == 0) i += 4;
-  for (; i < text.size(); ++i) {
-    if (text[i] == wanted) return i;
-  }
-  return std::u16string_view::npos;
-}
-
-bool HasEither(std::u16string_view text, char16_t a, char16_t b) {
-  const std::uint64_t patternA = kLaneOnes * a, patternB = kLaneOnes * b;
-  size_t i = 0;
-  for (; i + 4 <= text.size(); i += 4) {
-    const std::uint64_t word = Word(text.data() + i);
-    if ((ZeroLanes(word ^ patternA) | ZeroLanes(word ^ patternB)) != 0) return true;
-  }
-  for (; i < text.size(); ++i) {
-    if (text[i] == a || text[i] == b) return true;
-  }
-  return false;
-}
 
 // n separators give n + 1 pieces, empty ones included; the empty text gives
 // no piece at all.
@@ -81,32 +44,32 @@ void SplitViews(std::u16string_view text, char16_t separator, std::vector<Piece>
   }
 }
 
-void Glue(Piece& joined, std::u16string_view tail, Store& store) {
-  if (joined.own == nullptr) {
-    joined.own = &store.emplace_back(joined.text);
-  }
-  joined.own->append(tail);
-  joined.text = *joined.own;
+bool IsEmpty(const Piece& piece) {
+  return piece.text.empty();
+}
+bool IsEmpty(const Text& piece) {
+  return piece.empty();
 }
 
-// getintoarr on views.
-void JoinViews(std::vector<Piece>& pieces, char16_t separator, Store& store) {
+// getintoarr's rule, for pieces that are texts or views of the list; glue
+// appends a text to a piece.
+template <class Array, class Glue>
+void JoinDoubled(Array& pieces, std::u16string_view separator, Glue glue) {
   Guarded(u"getintoarr", [&] {
-    const std::u16string_view sep(&separator, 1);
     const long upper = static_cast<long>(pieces.size()) - 1;
     const long last = upper - 1;
     long i = 1;
     while (i <= last) {
-      if (pieces[static_cast<size_t>(i)].text.empty()) {
-        Piece& joined = pieces[static_cast<size_t>(i - 1)];
+      if (IsEmpty(pieces[static_cast<size_t>(i)])) {
+        auto& joined = pieces[static_cast<size_t>(i - 1)];
         long j = i;
         do {
-          if (!pieces[static_cast<size_t>(j)].text.empty()) break;
-          Glue(joined, sep, store);
+          if (!IsEmpty(pieces[static_cast<size_t>(j)])) break;
+          glue(joined, separator);
           if (j + 1 <= upper) {
-            Piece& next = pieces[static_cast<size_t>(j + 1)];
-            Glue(joined, next.text, store);
-            next = Piece();
+            auto& next = pieces[static_cast<size_t>(j + 1)];
+            glue(joined, next);
+            next = {};
           }
           j += 2;
         } while (j <= upper);
@@ -115,6 +78,21 @@ void JoinViews(std::vector<Piece>& pieces, char16_t separator, Store& store) {
       ++i;
     }
   });
+}
+
+// The views a list is split into: only a piece that separators are glued
+// into gets a text of its own, in store.
+void getintoarr(std::vector<Piece>& Pieces, char16_t Separator, Store& store) {
+  struct Glue {
+    Store& store;
+    void operator()(Piece& joined, std::u16string_view tail) const {
+      if (joined.own == nullptr) joined.own = &store.emplace_back(joined.text);
+      joined.own->append(tail);
+      joined.text = *joined.own;
+    }
+    void operator()(Piece& joined, const Piece& next) const { (*this)(joined, next.text); }
+  };
+  JoinDoubled(Pieces, std::u16string_view(&Separator, 1), Glue{store});
 }
 
 // A cell's text with each "??" read as "?".
@@ -135,29 +113,7 @@ void AssignResolved(Text& cell, std::u16string_view text) {
 }  // namespace
 
 void getintoarr(TextArray& Pieces, const Text& Separator) {
-  Guarded(u"getintoarr", [&] {
-    const long upper = static_cast<long>(Pieces.size()) - 1;
-    const long last = upper - 1;
-    long i = 1;
-    while (i <= last) {
-      if (Pieces[static_cast<size_t>(i)].empty()) {
-        Text& joined = Pieces[static_cast<size_t>(i - 1)];
-        long j = i;
-        do {
-          if (!Pieces[static_cast<size_t>(j)].empty()) break;
-          joined += Separator;
-          if (j + 1 <= upper) {
-            Text& next = Pieces[static_cast<size_t>(j + 1)];
-            joined += next;
-            next.clear();
-          }
-          j += 2;
-        } while (j <= upper);
-        i = j - 1;
-      }
-      ++i;
-    }
-  });
+  JoinDoubled(Pieces, Separator, [](Text& joined, std::u16string_view tail) { joined += tail; });
 }
 
 // The grid takes each row as a TAB-separated line with "??" read as "?": the
@@ -170,15 +126,15 @@ void StringToGrid(FeatureGrid& TargetGrid, const Text& ListText, std::int16_t Su
     std::vector<Piece> groups, rows, cells;
     std::vector<char> plain;
     SplitViews(ListText, u'>', groups);
-    JoinViews(groups, u'>', groupStore);
+    getintoarr(groups, u'>', groupStore);
     for (const Piece& group : groups) {
       rowStore.clear();
       SplitViews(group.text, u'#', rows);
-      JoinViews(rows, u'#', rowStore);
+      getintoarr(rows, u'#', rowStore);
       for (const Piece& row : rows) {
         cellStore.clear();
         SplitViews(row.text, u'/', cells);
-        JoinViews(cells, u'/', cellStore);
+        getintoarr(cells, u'/', cellStore);
         // Most cells hold neither a TAB nor a "?"; one look tells.
         plain.assign(cells.size(), 0);
         std::int32_t tabs = 0;

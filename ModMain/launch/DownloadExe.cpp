@@ -2,7 +2,6 @@
 
 #include "ModMain/ModMain.h"
 #include "ModMain/errorlog/Guarded.h"
-#include "ModMain/recordfile/RecordCells.h"
 #include "frmmain/frmmain.h"
 #include "platform/app.h"
 #include "platform/process.h"
@@ -10,15 +9,13 @@
 
 namespace fl {
 
-using recordfile::TrimSpaces;
-
 void DownloadExe() {
   Guarded(u"DownloadExe", [] {
     const Text folder = AppPath + kPathSep + u"update";
     if (FrmInternet_IsExeRunning(DownloadExeName, folder) != kFalse) return;
     // The product part is the short code for Ostra-VKP and the product name
     // for everything else.
-    const Text productPart = ProductName == u"Ostra-VKP" ? Text(u"VKP") : ProductName;
+    const Text productPart = ProductName == kOstraVkp ? Text(u"VKP") : ProductName;
     const Text parameters = productPart + u"*#OTHERFILE#" + FeatureName;
     RunDownloadExe(parameters);
   });

@@ -59,29 +59,29 @@ std::int16_t GetColNumFromArray(const Text& ColName, const TextArray& ColArray,
 
 namespace recordfile {
 
-// Works out the key column of a reading call after the file is
-// opened; with a header row, that row is consumed into header.
-long ReadKeyColumn(Call& call, ByteReader& in, TextArray& header) {
+KeyColumn ReadKeyColumn(Call& call, ByteReader& in, RawRecord& raw, TextArray& header) {
+  KeyColumn key;
   if (IsHeaderSpec(call.PrimaryKey)) {
     if (!in.AtEnd()) {
-      RawRecord raw(header.size());
       ReadRecord(in, raw);
       header = RecordText(raw);
+      key.headerRead = true;
     }
+    // Looked up even when nothing was read, against the empty header.
     const VBool encrypted = call.encrypted ? kTrue : kFalse;
-    const long keyCol = GetColNumFromArray(HeaderColumnName(call.PrimaryKey), header, encrypted);
-    if (keyCol != -1) call.HeaderText = BuildHeaderText(header);
-    return keyCol;
+    key.column = GetColNumFromArray(HeaderColumnName(call.PrimaryKey), header, encrypted);
+    if (key.column != -1) call.HeaderText = BuildHeaderText(header);
+  } else if (!TrimSpaces(call.PrimaryKey).empty()) {
+    key.column = NumericColumn(call.PrimaryKey);
   }
-  if (!TrimSpaces(call.PrimaryKey).empty()) return NumericColumn(call.PrimaryKey);
-  return -1;
+  return key;
 }
 
 bool ReadModeR(Call& call, RawRecord& buffer) {
   if (!FileExists(call.FilePath)) return false;
   ByteReader in(call.FilePath);
   TextArray header(buffer.size());
-  const long keyCol = ReadKeyColumn(call, in, header);
+  const long keyCol = ReadKeyColumn(call, in, buffer, header).column;
 
   KeyMatcher key(call.KeyValue, call.encrypted);
   while (!in.AtEnd()) {

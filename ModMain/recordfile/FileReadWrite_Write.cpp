@@ -107,21 +107,13 @@ bool WriteModeW(Call& call, RawRecord& buffer) {
   const bool targetExists = FileExists(call.FilePath);
   if (targetExists) {
     ByteReader in(call.FilePath);
-    keyCol = -1;
     TextArray header(buffer.size());
+    const KeyColumn spec = ReadKeyColumn(call, in, buffer, header);
+    keyCol = spec.column;
     const bool headerRow = IsHeaderSpec(call.PrimaryKey);
-    if (headerRow) {
-      if (!in.AtEnd()) {
-        ReadRecord(in, buffer);
-        header = RecordText(buffer);
-        const VBool encrypted = call.encrypted ? kTrue : kFalse;
-        keyCol = GetColNumFromArray(HeaderColumnName(call.PrimaryKey), header, encrypted);
-        if (keyCol != -1) call.HeaderText = BuildHeaderText(header);
-        WriteRecord(out, buffer);
-        ClearRecord(buffer);
-      }
-    } else if (!TrimSpaces(call.PrimaryKey).empty()) {
-      keyCol = NumericColumn(call.PrimaryKey);
+    if (spec.headerRead) {
+      WriteRecord(out, buffer);  // the header row stays first, unchanged
+      ClearRecord(buffer);
     }
 
     while (!in.AtEnd()) {

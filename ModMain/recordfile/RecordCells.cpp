@@ -93,17 +93,6 @@ std::size_t Subscript(long i, std::size_t n) {
   return static_cast<std::size_t>(i);
 }
 
-Text TrimSpaces(const Text& text) {
-  size_t first = text.find_first_not_of(u' ');
-  if (first == Text::npos) return Text();
-  size_t last = text.find_last_not_of(u' ');
-  return text.substr(first, last - first + 1);
-}
-
-bool KeyEquals(const Text& a, const Text& b) {
-  return UpperText(TrimSpaces(a)) == UpperText(TrimSpaces(b));
-}
-
 KeyMatcher::KeyMatcher(const Text& keyValue, bool encrypted)
     : keyValue_(keyValue), encrypted_(encrypted), wanted_(UpperText(TrimSpaces(keyValue))) {}
 

@@ -1,5 +1,6 @@
-// Pieces shared by the reading and writing modes of FileReadWrite. Each mode
-// returns the call's result; failures are thrown to FileReadWrite's handler.
+// Pieces shared by the reading and writing modes of FileReadWrite, private to
+// the record store. Each mode returns the call's result; failures are thrown
+// to FileReadWrite's handler.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/grid.h"
+#include "platform/text.h"
 #include "platform/types.h"
 
 namespace fl::recordfile {
@@ -49,9 +51,6 @@ TextArray RecordText(const RawRecord& rec);
 // Element i of an array of size n; "Subscript out of range" outside it.
 std::size_t Subscript(long i, std::size_t n);
 
-Text TrimSpaces(const Text& text);
-bool KeyEquals(const Text& a, const Text& b);
-
 // KeyEquals of each stored key cell against one call's key, for a search
 // through a whole file: the key is trimmed and upper-cased once, and a plain
 // stored cell is compared unit by unit without building texts.
@@ -70,6 +69,14 @@ class KeyMatcher {
 // The column a numeric key-column text names: the number at its start, rounded
 // half to even; "Overflow" outside the 16-bit range.
 std::int16_t NumericColumn(const Text& text);
+
+// The key column of a call, worked out after its file is opened. With a
+// header row, that row is read into raw and, as text, into header.
+struct KeyColumn {
+  long column = -1;
+  bool headerRead = false;
+};
+KeyColumn ReadKeyColumn(Call& call, ByteReader& in, RawRecord& raw, TextArray& header);
 
 bool IsHeaderSpec(const Text& primaryKey);
 Text HeaderColumnName(const Text& primaryKey);

@@ -13,8 +13,6 @@ namespace fl {
 
 namespace {
 
-const Text kError = u"ERROR";
-
 // Waits on the user-interface thread until a browser event has filled
 // WebRet, running every event meanwhile. When nothing can fill it any more
 // (no navigation under way, nothing queued), the wait ends as after a failed
@@ -47,7 +45,7 @@ VBool GetFeaturesDetailsFromWebsite() {
   Guarded(u"GetFeaturesDetailsFromWebsite", [&] {
     TextArray record(26);
     Text query = GetCustDet();
-    const Text code = ProductName == u"Ostra-VKP" ? u"VKP" : u"QUEND";
+    const Text code = ProductName == kOstraVkp ? u"VKP" : u"QUEND";
     std::uint8_t encode = 0;
     // Appended piece by piece: GCC 12 at -O3 misreads a literal + temporary
     // concatenation here as an overlapping copy (-Wrestrict).
@@ -61,7 +59,7 @@ VBool GetFeaturesDetailsFromWebsite() {
     frmmain::GetWebRetForFeatures(query);
     WaitForWebRet();
 
-    if (WebRet != kError && !WebRet.empty()) {
+    if (WebRet != kWebRetError && !WebRet.empty()) {
       FeatureGrid& grid = frmmain::Form().msfgFeatures;
       grid.SetRows(0);
       StringToGrid(grid, WebRet, 0);

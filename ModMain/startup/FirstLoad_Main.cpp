@@ -4,9 +4,9 @@
 #include "ModMain/errorlog/Guarded.h"
 #include "ModMain/launch/DownloadExe.h"
 #include "ModMain/recordfile/FileReadWrite.h"
-#include "ModMain/recordfile/RecordCells.h"
 #include "platform/app.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/window.h"
 
 namespace fl {
@@ -18,7 +18,7 @@ int FirstLoad_Main() {
     GetFeatureNameFromFile();
     FeatDlodsFile = AppPath + kPathSep + u"FeatDlods.txt";
     DownloaderTitle = FeatureName + u" Downloader";
-    DownloadExeName = ProductName == u"Ostra-VKP" ? u"VKPDownload.exe" : u"OtherDownload.exe";
+    DownloadExeName = ProductName == kOstraVkp ? u"VKPDownload.exe" : u"OtherDownload.exe";
     SetAppTitle(DownloaderTitle);
 
     // The list file's existence alone decides: once stored, it is never
@@ -52,8 +52,8 @@ void GetFeatureNameFromFile() {
       return;
     }
     // The product column is compared as record keys are.
-    const bool ostra = recordfile::KeyEquals(record[1], u"Ostra-VKP");
-    ProductName = ostra ? u"Ostra-VKP" : u"Quend-Levy";
+    const bool ostra = KeyEquals(record[1], kOstraVkp);
+    ProductName = ostra ? kOstraVkp : u"Quend-Levy";
     FeatureName = record[2];
   });
 }

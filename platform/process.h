@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "platform/types.h"
-#include "platform/window.h"
 
 namespace fl {
 

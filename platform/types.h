@@ -16,6 +16,9 @@ using VBool = std::int16_t;
 inline constexpr VBool kTrue = -1;
 inline constexpr VBool kFalse = 0;
 
+// A window's handle as the platform gives it (an HWND, an X window id).
+using WindowHandle = std::intptr_t;
+
 // A string array with lower bound 0, as the record store and loader pass them.
 using TextArray = std::vector<Text>;
 

@@ -25,8 +25,6 @@ struct WindowDesign {
   double fontPoints = 0;
 };
 
-using WindowHandle = std::intptr_t;
-
 class FormWindow {
  public:
   explicit FormWindow(WindowDesign design);

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 #include <thread>
+#include <vector>
 
 #include "ModMain/ModMain.h"
 #include "frmmain/frmmain.h"
@@ -81,18 +85,87 @@ TEST_F(OnScreen, FormHasItsCaptionSizeAndIcon) {
   frmmain::Unload();
 }
 
-TEST_F(OnScreen, MessageBoxIsAnsweredWithOk) {
-  // A second client presses Return in the box once it is mapped.
-  std::thread presser([] {
-    RunCommand(
-        "xdotool search --sync --onlyvisible --name '^Zelvan.s Downloader$' "
-        "windowfocus --sync key Return");
+// The width of the block of ink at the left of a message box: the icon, which
+// the box's spacing sets apart from the text. Without an icon the first ink
+// is the text's first letter, which only a letter's gap parts from the next,
+// and the answer is 0.
+int IconWidthBesideText(unsigned long window) {
+  Display* d = XOpenDisplay(nullptr);
+  if (d == nullptr) return 0;
+  XWindowAttributes a{};
+  XImage* image = nullptr;
+  // The upper half holds the icon and the text; the OK button is below.
+  if (XGetWindowAttributes(d, window, &a) != 0) {
+    image = XGetImage(d, window, 0, 0, a.width, a.height / 2, AllPlanes, ZPixmap);
+  }
+  std::vector<bool> inked(a.width);
+  if (image != nullptr) {
+    const unsigned long background = XGetPixel(image, 0, 0);
+    for (int y = 0; y < a.height / 2; ++y) {
+      for (int x = 0; x < a.width; ++x) {
+        const unsigned long pixel = XGetPixel(image, x, y);
+        // The test server has 8 bits for each of red, green and blue.
+        for (int shift : {0, 8, 16}) {
+          const int diff = static_cast<int>((pixel >> shift) & 0xff) -
+                           static_cast<int>((background >> shift) & 0xff);
+          if (diff > 32 || diff < -32) inked[x] = true;
+        }
+      }
+    }
+    XDestroyImage(image);
+  }
+  XCloseDisplay(d);
+  int first = 0;
+  while (first < a.width && !inked[first]) ++first;
+  int end = first;
+  while (end < a.width && inked[end]) ++end;
+  int next = end;
+  while (next < a.width && !inked[next]) ++next;
+  return next < a.width && next - end >= 16 ? end - first : 0;
+}
+
+// With the icon theme's picture, and with no icon theme at all, when the
+// module draws its own.
+class MessageBoxOnScreen : public OnScreen, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    if (!GetParam()) {
+      // Where GTK looks for icon themes: the data folders and ~/.icons.
+      for (const char* name : {"XDG_DATA_DIRS", "XDG_DATA_HOME", "HOME"}) {
+        setenv(name, noThemes_.Path().c_str(), 1);
+      }
+    }
+    OnScreen::SetUp();
+  }
+  test::TempDir noThemes_;
+};
+
+TEST_P(MessageBoxOnScreen, ShowsTheInformationIconAndIsAnsweredWithOk) {
+  // A second client looks at the box once it is mapped, then presses Return.
+  int iconWidth = 0;
+  std::thread presser([&iconWidth] {
+    std::string id =
+        RunCommand("xdotool search --sync --onlyvisible --name '^Zelvan.s Downloader$'");
+    id.erase(id.find_last_not_of('\n') + 1);
+    if (id.empty()) return;
+    // Mapped is not yet drawn, so look again for a while.
+    for (int i = 0; i < 50 && iconWidth < 16; ++i) {
+      if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      iconWidth = IconWidthBesideText(std::stoul(id));
+    }
+    RunCommand("xdotool windowfocus --sync " + id + " key Return");
   });
   int answer =
       MsgBox(u"Please check your Internet connection.", vbInformation, u"Zelvan's Downloader");
   presser.join();
   EXPECT_EQ(answer, vbOK);
+  EXPECT_GE(iconWidth, 16);
 }
+
+INSTANTIATE_TEST_SUITE_P(IconTheme, MessageBoxOnScreen, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Themed" : "Drawn";
+                         });
 
 TEST_F(OnScreen, ClosingTheWindowEndsTheWaitWithError) {
   WebRet.clear();

@@ -35,6 +35,54 @@ gboolean OnWake(gint fd, GIOCondition, gpointer) {
   return G_SOURCE_CONTINUE;
 }
 
+// The fallback for an icon theme without "dialog-information": a blue disc
+// with a white "i", drawn at the dialog icon size.
+GtkWidget* DrawnInformationIcon(int size) {
+  const int scale = gdk_window_get_scale_factor(gdk_get_default_root_window());
+  cairo_surface_t* surface =
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size * scale, size * scale);
+  cairo_surface_set_device_scale(surface, scale, scale);
+  cairo_t* cr = cairo_create(surface);
+  const double s = size, c = s / 2;
+  cairo_arc(cr, c, c, s * 0.45, 0, 2 * G_PI);
+  cairo_set_source_rgb(cr, 0.13, 0.38, 0.78);
+  cairo_fill_preserve(cr);
+  cairo_set_source_rgb(cr, 0.07, 0.24, 0.55);
+  cairo_set_line_width(cr, 1);
+  cairo_stroke(cr);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_arc(cr, c, s * 0.28, s * 0.07, 0, 2 * G_PI);
+  cairo_fill(cr);
+  cairo_rectangle(cr, c - s * 0.06, s * 0.41, s * 0.12, s * 0.36);
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  GtkWidget* image = gtk_image_new_from_surface(surface);
+  cairo_surface_destroy(surface);
+  return image;
+}
+
+// The icon theme's "dialog-information" at the dialog size, or the drawn one
+// where the theme has none. GTK's own resources hold a 16-pixel picture of
+// that name, which would look lost in the box, so a picture counts only when
+// it comes near the size asked for and loads.
+GtkWidget* InformationIcon() {
+  int size = 48;
+  gtk_icon_size_lookup(GTK_ICON_SIZE_DIALOG, &size, nullptr);
+  GtkIconInfo* info = gtk_icon_theme_lookup_icon(gtk_icon_theme_get_default(), "dialog-information",
+                                                 size, static_cast<GtkIconLookupFlags>(0));
+  bool themed = false;
+  if (info != nullptr) {
+    const int base = gtk_icon_info_get_base_size(info);
+    GdkPixbuf* probe =
+        base == 0 || base * 3 >= size * 2 ? gtk_icon_info_load_icon(info, nullptr) : nullptr;
+    themed = probe != nullptr;
+    if (probe != nullptr) g_object_unref(probe);
+    g_object_unref(info);
+  }
+  if (themed) return gtk_image_new_from_icon_name("dialog-information", GTK_ICON_SIZE_DIALOG);
+  return DrawnInformationIcon(size);
+}
+
 class Gtk final : public GuiModule {
  public:
   bool Init(int wakeFd) override {
@@ -106,6 +154,19 @@ class Gtk final : public GuiModule {
                                                GTK_BUTTONS_OK, "%s", text.c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    // GTK 3's message dialog no longer shows the icon of its message type,
+    // while the box should look like the Windows information box. The icon
+    // goes first in the row that holds the text, where the deprecated
+    // gtk_message_dialog_set_image would put it.
+    GtkWidget* row =
+        gtk_widget_get_parent(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog)));
+    if (GTK_IS_BOX(row)) {
+      GtkWidget* icon = InformationIcon();
+      gtk_widget_set_valign(icon, GTK_ALIGN_START);
+      gtk_box_pack_start(GTK_BOX(row), icon, FALSE, FALSE, 0);
+      gtk_box_reorder_child(GTK_BOX(row), icon, 0);
+      gtk_widget_show(icon);
+    }
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
     PumpPending();

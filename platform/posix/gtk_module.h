@@ -1,44 +1,53 @@
-// The interface of libFirstLoadGtk.so, the window-system module. It is loaded
-// only when a window or message box is needed, so that runs which show
-// nothing never load the toolkit. Both sides are built by the same compiler.
+// libFirstLoadGtk.so, the window-system module. It is loaded only when a
+// window or message box is needed, so that runs which show nothing never load
+// the toolkit. Its interface is plain C: no C++ object crosses between the
+// program's runtime and the module's.
 #pragma once
 
-#include <string>
+extern "C" {
 
-namespace fl::posix {
-
-struct GuiWindowDesign {
-  std::string caption;  // UTF-8 throughout
+// The form as the module draws it; texts in UTF-8, sizes in pixels.
+struct FirstLoadGtkWindowDesign {
+  const char* caption;
   int clientWidth, clientHeight;
-  std::string labelText;
+  const char* labelText;
   int labelLeft, labelTop, labelWidth, labelHeight;
-  std::string fontName;
+  const char* fontName;
   double fontPoints;
 };
 
-class GuiModule {
- public:
-  // Opens the display; false when there is none. wakeFd is the event
-  // queue's descriptor, watched together with the display.
-  virtual bool Init(int wakeFd) = 0;
-  virtual void SetApplicationName(const std::string& name) = 0;
+struct FirstLoadGtkApi {
+  // Opens the display; 0 when there is none. wakeFd is the event queue's
+  // descriptor, watched together with the display.
+  int (*init)(int wakeFd);
+  void (*setApplicationName)(const char* name);
 
-  virtual void* CreateWindow(const GuiWindowDesign& design, void (*onClose)(void*),
-                             void* context) = 0;
-  virtual void ShowWindow(void* window) = 0;
-  virtual void HideWindow(void* window) = 0;
-  virtual void DestroyWindow(void* window) = 0;
-  virtual unsigned long NativeHandle(void* window) = 0;
+  void* (*createWindow)(const FirstLoadGtkWindowDesign* design, void (*onClose)(void*),
+                        void* context);
+  void (*showWindow)(void* window);
+  void (*hideWindow)(void* window);
+  void (*destroyWindow)(void* window);
+  unsigned long (*nativeHandle)(void* window);
 
-  virtual int MessageBox(const std::string& text, const std::string& title) = 0;
+  // A modal box with the information icon and an OK button; returns 1 (OK).
+  int (*messageBox)(const char* text, const char* title);
 
-  virtual void PumpPending() = 0;
-  virtual void WaitOnce() = 0;
-
- protected:
-  ~GuiModule() = default;
+  void (*pumpPending)(void);
+  void (*waitOnce)(void);
 };
 
-}  // namespace fl::posix
+}  // extern "C"
 
-extern "C" fl::posix::GuiModule* FirstLoadGuiModule();
+namespace fl::posix::gtk {
+
+inline constexpr char kModuleFile[] = "libFirstLoadGtk.so";
+inline constexpr char kEntrySymbol[] = "FirstLoadGtkModule";
+// Bumped whenever FirstLoadGtkApi changes shape, so that a stale module is
+// refused rather than called through the wrong table.
+inline constexpr int kInterfaceVersion = 1;
+
+// The module's one export: its table, or null when version is not the one
+// the module was built for.
+using Entry = const FirstLoadGtkApi* (*)(int version);
+
+}  // namespace fl::posix::gtk

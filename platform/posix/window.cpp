@@ -8,23 +8,16 @@
 #include "platform/app.h"
 #include "platform/failure.h"
 #include "platform/posix/events_posix.h"
-#include "platform/posix/gui_module.h"
+#include "platform/posix/gtk_module.h"
 #include "platform/posix/modules.h"
 
 namespace fl {
 
 namespace {
 
-posix::GuiModule* gGui = nullptr;
+const FirstLoadGtkApi* gGui = nullptr;
 bool gGuiTried = false;
-
-void PumpPending() {
-  gGui->PumpPending();
-}
-void WaitOnce() {
-  gGui->WaitOnce();
-}
-const posix::WindowSystemPump kPump{&PumpPending, &WaitOnce};
+posix::WindowSystemPump gPump;
 
 bool HasDisplay() {
   const char* x = std::getenv("DISPLAY");
@@ -33,21 +26,27 @@ bool HasDisplay() {
 }
 
 // The toolkit, or null when windows cannot go on screen. Tried once.
-posix::GuiModule* Gui() {
+const FirstLoadGtkApi* Gui() {
   if (gGuiTried) return gGui;
   gGuiTried = true;
   if (!HasDisplay()) return nullptr;
   try {
-    auto factory = reinterpret_cast<posix::GuiModule* (*)()>(
-        posix::LoadModuleSymbol("libFirstLoadGtk.so", "FirstLoadGuiModule"));
-    posix::GuiModule* gui = factory();
-    if (gui == nullptr || !gui->Init(posix::EventWakeFd())) {
+    namespace module = posix::gtk;
+    auto entry = reinterpret_cast<module::Entry>(
+        posix::LoadModuleSymbol(module::kModuleFile, module::kEntrySymbol));
+    const FirstLoadGtkApi* gui = entry(module::kInterfaceVersion);
+    if (gui == nullptr) {
+      Fail(u"Cannot load " + FromUtf8(module::kModuleFile) +
+           u": it was built for another version of this program");
+    }
+    if (gui->init(posix::EventWakeFd()) == 0) {
       WriteStandardError(u"FirstLoad: cannot open the display; going on without windows");
       return nullptr;
     }
-    gui->SetApplicationName(ToUtf8(AppTitle()));
+    gui->setApplicationName(ToUtf8(AppTitle()).c_str());
     gGui = gui;
-    posix::SetWindowSystemPump(&kPump);
+    gPump = {gui->pumpPending, gui->waitOnce};
+    posix::SetWindowSystemPump(&gPump);
   } catch (const Failure& f) {
     // Without the toolkit the program carries on headless.
     WriteStandardError(u"FirstLoad: " + f.Description());
@@ -75,30 +74,32 @@ FormWindow::FormWindow(WindowDesign design) : impl_(std::make_unique<Impl>()) {
 }
 
 FormWindow::~FormWindow() {
-  if (impl_->native != nullptr) gGui->DestroyWindow(impl_->native);
+  if (impl_->native != nullptr) gGui->destroyWindow(impl_->native);
 }
 
 void FormWindow::Show() {
   if (impl_->visible) return;
   impl_->visible = true;
-  posix::GuiModule* gui = Gui();
+  const FirstLoadGtkApi* gui = Gui();
   if (gui == nullptr) {
     WriteStandardError(impl_->design.labelText);
     return;
   }
   if (impl_->native == nullptr) {
     const WindowDesign& d = impl_->design;
-    posix::GuiWindowDesign g{ToUtf8(d.caption),  d.clientWidth, d.clientHeight, ToUtf8(d.labelText),
-                             d.labelLeft,        d.labelTop,    d.labelWidth,   d.labelHeight,
-                             ToUtf8(d.fontName), d.fontPoints};
-    impl_->native = gui->CreateWindow(g, &Impl::OnClose, impl_.get());
+    const std::string caption = ToUtf8(d.caption), label = ToUtf8(d.labelText),
+                      font = ToUtf8(d.fontName);
+    const FirstLoadGtkWindowDesign g{caption.c_str(), d.clientWidth, d.clientHeight, label.c_str(),
+                                     d.labelLeft,     d.labelTop,    d.labelWidth,   d.labelHeight,
+                                     font.c_str(),    d.fontPoints};
+    impl_->native = gui->createWindow(&g, &Impl::OnClose, impl_.get());
   }
-  gui->ShowWindow(impl_->native);
+  gui->showWindow(impl_->native);
 }
 
 void FormWindow::Hide() {
   impl_->visible = false;
-  if (impl_->native != nullptr) gGui->HideWindow(impl_->native);
+  if (impl_->native != nullptr) gGui->hideWindow(impl_->native);
 }
 
 bool FormWindow::Visible() const {
@@ -108,18 +109,18 @@ bool FormWindow::Visible() const {
 WindowHandle FormWindow::Handle() const {
   // The X window id once on screen; before that the object's own address
   // identifies it well enough as an owner.
-  if (impl_->native != nullptr) return static_cast<WindowHandle>(gGui->NativeHandle(impl_->native));
+  if (impl_->native != nullptr) return static_cast<WindowHandle>(gGui->nativeHandle(impl_->native));
   return reinterpret_cast<WindowHandle>(impl_.get());
 }
 
 int MsgBox(const Text& prompt, int /*buttons*/, const Text& title) {
-  posix::GuiModule* gui = Gui();
+  const FirstLoadGtkApi* gui = Gui();
   if (gui == nullptr) {
     WriteStandardError(title);
     WriteStandardError(prompt);
     return vbOK;
   }
-  return gui->MessageBox(ToUtf8(prompt), ToUtf8(title));
+  return gui->messageBox(ToUtf8(prompt).c_str(), ToUtf8(title).c_str());
 }
 
 bool WindowsOnScreen() {

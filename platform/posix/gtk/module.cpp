@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "platform/posix/gtk/icon.h"
-#include "platform/posix/gui_module.h"
+#include "platform/posix/gtk_module.h"
 
 namespace fl::posix::gtk {
 
@@ -83,108 +83,117 @@ GtkWidget* InformationIcon() {
   return DrawnInformationIcon(size);
 }
 
-class Gtk final : public GuiModule {
- public:
-  bool Init(int wakeFd) override {
-    if (!gtk_init_check(nullptr, nullptr)) return false;
-    g_unix_fd_add(wakeFd, G_IO_IN, &OnWake, nullptr);
-    return true;
+int Init(int wakeFd) {
+  if (!gtk_init_check(nullptr, nullptr)) return 0;
+  g_unix_fd_add(wakeFd, G_IO_IN, &OnWake, nullptr);
+  return 1;
+}
+
+void SetApplicationName(const char* name) {
+  if (*name != '\0') g_set_application_name(name);
+}
+
+void* CreateWindow(const FirstLoadGtkWindowDesign* design, void (*onClose)(void*), void* context) {
+  const FirstLoadGtkWindowDesign& d = *design;
+  auto* w = new Window{gtk_window_new(GTK_WINDOW_TOPLEVEL), onClose, context};
+  GtkWindow* win = GTK_WINDOW(w->widget);
+  gtk_window_set_title(win, d.caption);
+  gtk_window_set_resizable(win, FALSE);
+  gtk_window_set_position(win, GTK_WIN_POS_CENTER);
+
+  GdkPixbuf* icon = gdk_pixbuf_new_from_xpm_data(const_cast<const char**>(kDownArrowIcon));
+  if (icon != nullptr) {
+    gtk_window_set_icon(win, icon);
+    g_object_unref(icon);
   }
 
-  void SetApplicationName(const std::string& name) override {
-    if (!name.empty()) g_set_application_name(name.c_str());
+  GtkWidget* area = gtk_fixed_new();
+  gtk_widget_set_size_request(area, d.clientWidth, d.clientHeight);
+  GtkWidget* label = gtk_label_new(d.labelText);
+  gtk_widget_set_size_request(label, d.labelWidth, d.labelHeight);
+  gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+  gtk_label_set_yalign(GTK_LABEL(label), 0.0f);
+
+  // Fontconfig substitutes a metric-compatible face where Arial is missing.
+  PangoFontDescription* font = pango_font_description_new();
+  pango_font_description_set_family(font, d.fontName);
+  pango_font_description_set_size(font, static_cast<gint>(d.fontPoints * PANGO_SCALE));
+  pango_font_description_set_weight(font, PANGO_WEIGHT_NORMAL);
+  PangoAttrList* attrs = pango_attr_list_new();
+  pango_attr_list_insert(attrs, pango_attr_font_desc_new(font));
+  gtk_label_set_attributes(GTK_LABEL(label), attrs);
+  pango_attr_list_unref(attrs);
+  pango_font_description_free(font);
+
+  gtk_fixed_put(GTK_FIXED(area), label, d.labelLeft, d.labelTop);
+  gtk_container_add(GTK_CONTAINER(win), area);
+  g_signal_connect(w->widget, "delete-event", G_CALLBACK(OnDeleteEvent), w);
+  gtk_widget_show_all(area);
+  return w;
+}
+
+void ShowWindow(void* window) {
+  gtk_widget_show(static_cast<Window*>(window)->widget);
+}
+
+void HideWindow(void* window) {
+  gtk_widget_hide(static_cast<Window*>(window)->widget);
+}
+
+void DestroyWindow(void* window) {
+  auto* w = static_cast<Window*>(window);
+  gtk_widget_destroy(w->widget);
+  delete w;
+}
+
+unsigned long NativeHandle(void* window) {
+  GdkWindow* gdk = gtk_widget_get_window(static_cast<Window*>(window)->widget);
+  if (gdk != nullptr && GDK_IS_X11_WINDOW(gdk)) return GDK_WINDOW_XID(gdk);
+  return reinterpret_cast<unsigned long>(window);
+}
+
+void PumpPending() {
+  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+}
+
+void WaitOnce() {
+  g_main_context_iteration(nullptr, TRUE);
+}
+
+int MessageBox(const char* text, const char* title) {
+  GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
+                                             GTK_BUTTONS_OK, "%s", text);
+  gtk_window_set_title(GTK_WINDOW(dialog), title);
+  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+  // GTK 3's message dialog no longer shows the icon of its message type,
+  // while the box should look like the Windows information box. The icon
+  // goes first in the row that holds the text, where the deprecated
+  // gtk_message_dialog_set_image would put it.
+  GtkWidget* row =
+      gtk_widget_get_parent(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog)));
+  if (GTK_IS_BOX(row)) {
+    GtkWidget* icon = InformationIcon();
+    gtk_widget_set_valign(icon, GTK_ALIGN_START);
+    gtk_box_pack_start(GTK_BOX(row), icon, FALSE, FALSE, 0);
+    gtk_box_reorder_child(GTK_BOX(row), icon, 0);
+    gtk_widget_show(icon);
   }
+  gtk_dialog_run(GTK_DIALOG(dialog));
+  gtk_widget_destroy(dialog);
+  PumpPending();
+  return 1;  // OK is the only button; closing the box answers the same
+}
 
-  void* CreateWindow(const GuiWindowDesign& d, void (*onClose)(void*), void* context) override {
-    auto* w = new Window{gtk_window_new(GTK_WINDOW_TOPLEVEL), onClose, context};
-    GtkWindow* win = GTK_WINDOW(w->widget);
-    gtk_window_set_title(win, d.caption.c_str());
-    gtk_window_set_resizable(win, FALSE);
-    gtk_window_set_position(win, GTK_WIN_POS_CENTER);
-
-    GdkPixbuf* icon = gdk_pixbuf_new_from_xpm_data(const_cast<const char**>(kDownArrowIcon));
-    if (icon != nullptr) {
-      gtk_window_set_icon(win, icon);
-      g_object_unref(icon);
-    }
-
-    GtkWidget* area = gtk_fixed_new();
-    gtk_widget_set_size_request(area, d.clientWidth, d.clientHeight);
-    GtkWidget* label = gtk_label_new(d.labelText.c_str());
-    gtk_widget_set_size_request(label, d.labelWidth, d.labelHeight);
-    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
-    gtk_label_set_yalign(GTK_LABEL(label), 0.0f);
-
-    // Fontconfig substitutes a metric-compatible face where Arial is missing.
-    PangoFontDescription* font = pango_font_description_new();
-    pango_font_description_set_family(font, d.fontName.c_str());
-    pango_font_description_set_size(font, static_cast<gint>(d.fontPoints * PANGO_SCALE));
-    pango_font_description_set_weight(font, PANGO_WEIGHT_NORMAL);
-    PangoAttrList* attrs = pango_attr_list_new();
-    pango_attr_list_insert(attrs, pango_attr_font_desc_new(font));
-    gtk_label_set_attributes(GTK_LABEL(label), attrs);
-    pango_attr_list_unref(attrs);
-    pango_font_description_free(font);
-
-    gtk_fixed_put(GTK_FIXED(area), label, d.labelLeft, d.labelTop);
-    gtk_container_add(GTK_CONTAINER(win), area);
-    g_signal_connect(w->widget, "delete-event", G_CALLBACK(OnDeleteEvent), w);
-    gtk_widget_show_all(area);
-    return w;
-  }
-
-  void ShowWindow(void* window) override { gtk_widget_show(static_cast<Window*>(window)->widget); }
-
-  void HideWindow(void* window) override { gtk_widget_hide(static_cast<Window*>(window)->widget); }
-
-  void DestroyWindow(void* window) override {
-    auto* w = static_cast<Window*>(window);
-    gtk_widget_destroy(w->widget);
-    delete w;
-  }
-
-  unsigned long NativeHandle(void* window) override {
-    GdkWindow* gdk = gtk_widget_get_window(static_cast<Window*>(window)->widget);
-    if (gdk != nullptr && GDK_IS_X11_WINDOW(gdk)) return GDK_WINDOW_XID(gdk);
-    return reinterpret_cast<unsigned long>(window);
-  }
-
-  int MessageBox(const std::string& text, const std::string& title) override {
-    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
-                                               GTK_BUTTONS_OK, "%s", text.c_str());
-    gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
-    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-    // GTK 3's message dialog no longer shows the icon of its message type,
-    // while the box should look like the Windows information box. The icon
-    // goes first in the row that holds the text, where the deprecated
-    // gtk_message_dialog_set_image would put it.
-    GtkWidget* row =
-        gtk_widget_get_parent(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog)));
-    if (GTK_IS_BOX(row)) {
-      GtkWidget* icon = InformationIcon();
-      gtk_widget_set_valign(icon, GTK_ALIGN_START);
-      gtk_box_pack_start(GTK_BOX(row), icon, FALSE, FALSE, 0);
-      gtk_box_reorder_child(GTK_BOX(row), icon, 0);
-      gtk_widget_show(icon);
-    }
-    gtk_dialog_run(GTK_DIALOG(dialog));
-    gtk_widget_destroy(dialog);
-    PumpPending();
-    return 1;  // OK is the only button; closing the box answers the same
-  }
-
-  void PumpPending() override {
-    while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
-  }
-
-  void WaitOnce() override { g_main_context_iteration(nullptr, TRUE); }
-};
+constexpr FirstLoadGtkApi kModule{
+    &Init,          &SetApplicationName, &CreateWindow, &ShowWindow,  &HideWindow,
+    &DestroyWindow, &NativeHandle,       &MessageBox,   &PumpPending, &WaitOnce};
 
 }  // namespace
 
 }  // namespace fl::posix::gtk
 
-extern "C" __attribute__((visibility("default"))) fl::posix::GuiModule* FirstLoadGuiModule() {
-  static fl::posix::gtk::Gtk gtk;
-  return &gtk;
+extern "C" __attribute__((visibility("default"))) const FirstLoadGtkApi* FirstLoadGtkModule(
+    int version) {
+  if (version != fl::posix::gtk::kInterfaceVersion) return nullptr;
+  return &fl::posix::gtk::kModule;
 }

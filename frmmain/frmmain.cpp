@@ -13,17 +13,16 @@ namespace {
 
 std::unique_ptr<frmmainForm> gForm;
 
-// Twips at 15 to the pixel, as the form was laid out.
 WindowDesign Design() {
   WindowDesign d;
   d.caption = u"Zelvan's Downloader";
-  d.clientWidth = 5820 / 15;
-  d.clientHeight = 630 / 15;
+  d.clientWidth = 5820;
+  d.clientHeight = 630;
   d.labelText = u"Connecting to Zelvan's website. Please Wait......";
-  d.labelLeft = 240 / 15;
-  d.labelTop = 120 / 15;
-  d.labelWidth = 4380 / 15;
-  d.labelHeight = 240 / 15;
+  d.labelLeft = 240;
+  d.labelTop = 120;
+  d.labelWidth = 4380;
+  d.labelHeight = 240;
   d.fontName = u"Arial";
   d.fontPoints = 9.75;
   return d;

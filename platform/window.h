@@ -11,7 +11,9 @@
 
 namespace fl {
 
-// How the form looks; positions and sizes in pixels of the client area.
+// How the form looks; positions and sizes in twips (1/1440 inch) of the
+// client area, laid out in pixels at the display's DPI, so 15 twips are a
+// pixel at 96 DPI and 10 at 144.
 struct WindowDesign {
   Text caption;
   int clientWidth = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -56,7 +57,48 @@ class OnScreen : public ::testing::Test {
   XServer x_;
 };
 
-TEST_F(OnScreen, FormHasItsCaptionSizeAndIcon) {
+// The form is laid out in twips, so its size in pixels follows the display's
+// resolution: 388 x 42 at 96 DPI, 582 x 63 at 144; GTK's own scale factor
+// doubles the device pixels under it.
+struct Resolution {
+  const char* name;
+  const char* xftDpi;    // the X resource Xft.dpi, or null
+  const char* gdkScale;  // GDK_SCALE, or null
+  const char* size;      // of the X window, in device pixels
+};
+
+class FormOnScreen : public ::testing::TestWithParam<Resolution> {
+ protected:
+  void SetUp() override {
+    if (!x_.Running()) GTEST_SKIP() << "Xvfb is not available";
+    unsetenv("WAYLAND_DISPLAY");
+    const Resolution& r = GetParam();
+    if (r.gdkScale != nullptr) setenv("GDK_SCALE", r.gdkScale, 1);
+    if (r.xftDpi != nullptr) {
+      // Held open: the server forgets its root properties when the last
+      // client leaves.
+      Display* d = resources_ = XOpenDisplay(nullptr);
+      ASSERT_NE(d, nullptr);
+      const std::string resources = std::string("Xft.dpi:\t") + r.xftDpi + "\n";
+      XChangeProperty(d, DefaultRootWindow(d), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(resources.c_str()),
+                      static_cast<int>(resources.size()));
+      XFlush(d);
+    }
+    ASSERT_TRUE(WindowsOnScreen());
+  }
+  void TearDown() override {
+    unsetenv("GDK_SCALE");
+    if (resources_ != nullptr) XCloseDisplay(resources_);
+  }
+  XServer x_;
+  Display* resources_ = nullptr;
+};
+
+TEST_P(FormOnScreen, HasItsCaptionSizeAndIcon) {
+  const std::string size = GetParam().size;  // "W by H"
+  const std::string width = size.substr(0, size.find(' '));
+  const std::string height = size.substr(size.rfind(' ') + 1);
   // Loading for the handle alone puts nothing on screen.
   frmmain::hWnd();
   PumpFor(3);
@@ -65,15 +107,15 @@ TEST_F(OnScreen, FormHasItsCaptionSizeAndIcon) {
   frmmain::Show();
   PumpFor(10);
   const std::string info = RunCommand("xwininfo -name \"Zelvan's Downloader\"");
-  EXPECT_NE(info.find("Width: 388"), std::string::npos) << info;
-  EXPECT_NE(info.find("Height: 42"), std::string::npos) << info;
+  EXPECT_NE(info.find("Width: " + width + "\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Height: " + height + "\n"), std::string::npos) << info;
   EXPECT_NE(info.find("Map State: IsViewable"), std::string::npos) << info;
   const std::string props = RunCommand("xprop -name \"Zelvan's Downloader\"");
   EXPECT_NE(props.find("WM_NAME(STRING) = \"Zelvan's Downloader\""), std::string::npos) << props;
   EXPECT_NE(props.find("Icon (32 x 32)"), std::string::npos) << props;
   // Fixed size: the minimum and maximum sizes are the same.
-  EXPECT_NE(props.find("program specified minimum size: 388 by 42"), std::string::npos) << props;
-  EXPECT_NE(props.find("program specified maximum size: 388 by 42"), std::string::npos) << props;
+  EXPECT_NE(props.find("program specified minimum size: " + size), std::string::npos) << props;
+  EXPECT_NE(props.find("program specified maximum size: " + size), std::string::npos) << props;
 
   frmmain::Unload();
   PumpFor(5);
@@ -84,6 +126,14 @@ TEST_F(OnScreen, FormHasItsCaptionSizeAndIcon) {
   EXPECT_NE(RunCommand("xwininfo -root -tree").find("Zelvan's Downloader"), std::string::npos);
   frmmain::Unload();
 }
+
+INSTANTIATE_TEST_SUITE_P(Display, FormOnScreen,
+                         testing::Values(Resolution{"Default", nullptr, nullptr, "388 by 42"},
+                                         Resolution{"XftDpi144", "144", nullptr, "582 by 63"},
+                                         Resolution{"GdkScale2", nullptr, "2", "776 by 84"}),
+                         [](const testing::TestParamInfo<Resolution>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // The width of the block of ink at the left of a message box: the icon, which
 // the box's spacing sets apart from the text. Without an icon the first ink

@@ -6,7 +6,8 @@
 
 extern "C" {
 
-// The form as the module draws it; texts in UTF-8, sizes in pixels.
+// The form as the module draws it; texts in UTF-8, sizes in twips, laid out
+// at the screen's resolution.
 struct FirstLoadGtkWindowDesign {
   const char* caption;
   int clientWidth, clientHeight;
@@ -44,7 +45,7 @@ inline constexpr char kModuleFile[] = "libFirstLoadGtk.so";
 inline constexpr char kEntrySymbol[] = "FirstLoadGtkModule";
 // Bumped whenever FirstLoadGtkApi changes shape, so that a stale module is
 // refused rather than called through the wrong table.
-inline constexpr int kInterfaceVersion = 1;
+inline constexpr int kInterfaceVersion = 2;
 
 // The module's one export: its table, or null when version is not the one
 // the module was built for.

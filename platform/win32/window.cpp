@@ -34,46 +34,92 @@ void RegisterFormClass(WNDPROC proc) {
   (void)registered;
 }
 
+// The window's DPI: its own where the system tells it (Windows 10 1607 on),
+// the screen's otherwise.
+UINT WindowDpi(HWND hwnd) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr && hwnd != nullptr) {
+    const UINT dpi = getDpiForWindow(hwnd);
+    if (dpi != 0) return dpi;
+  }
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// The frame around a client area at a DPI, where the system can say.
+void AdjustForDpi(RECT* frame, UINT dpi) {
+  using AdjustFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+  static const auto adjustForDpi = reinterpret_cast<AdjustFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+  if (adjustForDpi == nullptr || !adjustForDpi(frame, kStyle, FALSE, 0, dpi)) {
+    AdjustWindowRectEx(frame, kStyle, FALSE, 0);
+  }
+}
+
 }  // namespace
 
 struct FormWindow::Impl {
   WindowDesign design;
   FormWindow* owner = nullptr;
   HWND hwnd = nullptr;
+  HWND label = nullptr;
   HFONT font = nullptr;
   bool visible = false;
+
+  // Twips to pixels at the window's DPI.
+  static int Px(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
+
+  // Sizes the window, the label and the font for dpi. With no suggested
+  // place the window is centred on the work area.
+  void Layout(UINT dpi, const RECT* suggested) {
+    const WindowDesign& d = design;
+    RECT frame{0, 0, Px(d.clientWidth, dpi), Px(d.clientHeight, dpi)};
+    AdjustForDpi(&frame, dpi);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    int left, top;
+    if (suggested != nullptr) {
+      left = suggested->left, top = suggested->top;
+    } else {
+      RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+      SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+      left = work.left + (work.right - work.left - width) / 2;
+      top = work.top + (work.bottom - work.top - height) / 2;
+    }
+    SetWindowPos(hwnd, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+
+    // The character height of 9.75 points at this DPI, negative so that it
+    // is the character's and not the cell's.
+    HFONT sized = CreateFontW(
+        -MulDiv(static_cast<int>(std::lround(d.fontPoints * 100)), static_cast<int>(dpi), 7200), 0,
+        0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+        win32::Wide(d.fontName).c_str());
+    if (label != nullptr) {
+      SetWindowPos(label, nullptr, Px(d.labelLeft, dpi), Px(d.labelTop, dpi), Px(d.labelWidth, dpi),
+                   Px(d.labelHeight, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+      if (sized != nullptr) SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(sized), TRUE);
+    }
+    if (font != nullptr) DeleteObject(font);
+    font = sized;
+  }
 
   // Loading a form creates its window, hidden; showing it comes after.
   HWND Create() {
     if (hwnd != nullptr) return hwnd;
     RegisterFormClass(&Proc);
     const WindowDesign& d = design;
-    RECT frame{0, 0, d.clientWidth, d.clientHeight};
-    AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int left = work.left + (work.right - work.left - width) / 2;
-    const int top = work.top + (work.bottom - work.top - height) / 2;
-    HWND created =
-        CreateWindowExW(0, kClassName, win32::Wide(d.caption).c_str(), kStyle, left, top, width,
-                        height, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    HWND created = CreateWindowExW(0, kClassName, win32::Wide(d.caption).c_str(), kStyle, 0, 0, 0,
+                                   0, nullptr, nullptr, GetModuleHandleW(nullptr), this);
     if (created == nullptr) win32::ThrowLastError();
     hwnd = created;
-
-    // The font's height in pixels at 96 dots per inch, negative for the
-    // character height rather than the cell's.
-    const int pixels = -static_cast<int>(std::lround(d.fontPoints * 96.0 / 72.0));
-    font = CreateFontW(pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, win32::Wide(d.fontName).c_str());
-    HWND label = CreateWindowExW(0, L"STATIC", win32::Wide(d.labelText).c_str(),
-                                 WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, d.labelLeft,
-                                 d.labelTop, d.labelWidth, d.labelHeight, hwnd, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-    if (label != nullptr && font != nullptr) {
-      SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    }
+    label = CreateWindowExW(0, L"STATIC", win32::Wide(d.labelText).c_str(),
+                            WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, hwnd,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
+    Layout(WindowDpi(hwnd), nullptr);
     return hwnd;
   }
 
@@ -89,6 +135,12 @@ struct FormWindow::Impl {
         if (impl != nullptr && impl->owner->UserClosed) {
           std::function<void()> handler = impl->owner->UserClosed;
           handler();
+        }
+        return 0;
+      case WM_DPICHANGED:
+        // Moved to a display of another DPI: the system suggests the place.
+        if (impl != nullptr && impl->hwnd == hwnd) {
+          impl->Layout(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         }
         return 0;
       case WM_CTLCOLORSTATIC:

@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 
@@ -95,6 +96,14 @@ void SetApplicationName(const char* name) {
 
 void* CreateWindow(const FirstLoadGtkWindowDesign* design, void (*onClose)(void*), void* context) {
   const FirstLoadGtkWindowDesign& d = *design;
+  // GTK's scale factor maps these logical pixels to the device's; the font
+  // resolution (Xft.dpi, 96 unless set) is what makes a twip.
+  // GTK sets the screen's resolution once its settings exist.
+  GdkScreen* screen = gdk_screen_get_default();
+  gtk_settings_get_for_screen(screen);
+  const double resolution = gdk_screen_get_resolution(screen);
+  const double perTwip = (resolution > 0 ? resolution : 96.0) / 1440.0;
+  auto px = [perTwip](int twips) { return static_cast<int>(std::lround(twips * perTwip)); };
   auto* w = new Window{gtk_window_new(GTK_WINDOW_TOPLEVEL), onClose, context};
   GtkWindow* win = GTK_WINDOW(w->widget);
   gtk_window_set_title(win, d.caption);
@@ -108,9 +117,9 @@ void* CreateWindow(const FirstLoadGtkWindowDesign* design, void (*onClose)(void*
   }
 
   GtkWidget* area = gtk_fixed_new();
-  gtk_widget_set_size_request(area, d.clientWidth, d.clientHeight);
+  gtk_widget_set_size_request(area, px(d.clientWidth), px(d.clientHeight));
   GtkWidget* label = gtk_label_new(d.labelText);
-  gtk_widget_set_size_request(label, d.labelWidth, d.labelHeight);
+  gtk_widget_set_size_request(label, px(d.labelWidth), px(d.labelHeight));
   gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
   gtk_label_set_yalign(GTK_LABEL(label), 0.0f);
 
@@ -125,7 +134,7 @@ void* CreateWindow(const FirstLoadGtkWindowDesign* design, void (*onClose)(void*
   pango_attr_list_unref(attrs);
   pango_font_description_free(font);
 
-  gtk_fixed_put(GTK_FIXED(area), label, d.labelLeft, d.labelTop);
+  gtk_fixed_put(GTK_FIXED(area), label, px(d.labelLeft), px(d.labelTop));
   gtk_container_add(GTK_CONTAINER(win), area);
   g_signal_connect(w->widget, "delete-event", G_CALLBACK(OnDeleteEvent), w);
   gtk_widget_show_all(area);

@@ -1,6 +1,7 @@
 #include <mutex>
 
 #include "platform/app.h"
+#include "platform/window.h"
 
 namespace fl {
 
@@ -11,11 +12,13 @@ Text gTitle;
 
 }  // namespace
 
-// The window system is loaded only when a window is shown; it picks the
-// title up from here then.
+// A window system loaded later picks the title up from here.
 void SetAppTitle(const Text& title) {
-  std::lock_guard<std::mutex> lock(gTitleMutex);
-  gTitle = title;
+  {
+    std::lock_guard<std::mutex> lock(gTitleMutex);
+    gTitle = title;
+  }
+  ShowAppTitle(title);
 }
 
 Text AppTitle() {

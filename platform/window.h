@@ -61,4 +61,10 @@ int MsgBox(const Text& prompt, int buttons, const Text& title);
 // True when windows go to a real display.
 bool WindowsOnScreen();
 
+// Hands the application title to the window system, which names the running
+// program with it: on Windows the program's hidden top-level owner window,
+// as the task list shows it; with GTK the GLib program and application name
+// (once the toolkit is loaded). SetAppTitle calls it.
+void ShowAppTitle(const Text& title);
+
 }  // namespace fl

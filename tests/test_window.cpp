@@ -12,6 +12,7 @@
 
 #include "ModMain/ModMain.h"
 #include "frmmain/frmmain.h"
+#include "platform/app.h"
 #include "platform/events.h"
 #include "platform/window.h"
 #include "tests/TestSupport.h"
@@ -85,6 +86,7 @@ class FormOnScreen : public ::testing::TestWithParam<Resolution> {
                       static_cast<int>(resources.size()));
       XFlush(d);
     }
+    SetAppTitle(u"Photo Tools Downloader");
     ASSERT_TRUE(WindowsOnScreen());
   }
   void TearDown() override {
@@ -113,6 +115,9 @@ TEST_P(FormOnScreen, HasItsCaptionSizeAndIcon) {
   const std::string props = RunCommand("xprop -name \"Zelvan's Downloader\"");
   EXPECT_NE(props.find("WM_NAME(STRING) = \"Zelvan's Downloader\""), std::string::npos) << props;
   EXPECT_NE(props.find("Icon (32 x 32)"), std::string::npos) << props;
+  // The application title names the program in the window system.
+  EXPECT_NE(props.find("WM_CLASS(STRING) = \"Photo Tools Downloader\""), std::string::npos)
+      << props;
   // Fixed size: the minimum and maximum sizes are the same.
   EXPECT_NE(props.find("program specified minimum size: " + size), std::string::npos) << props;
   EXPECT_NE(props.find("program specified maximum size: " + size), std::string::npos) << props;

@@ -123,6 +123,10 @@ int MsgBox(const Text& prompt, int /*buttons*/, const Text& title) {
   return gui->messageBox(ToUtf8(prompt).c_str(), ToUtf8(title).c_str());
 }
 
+void ShowAppTitle(const Text& title) {
+  if (gGui != nullptr) gGui->setApplicationName(ToUtf8(title).c_str());
+}
+
 bool WindowsOnScreen() {
   return Gui() != nullptr;
 }

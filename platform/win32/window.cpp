@@ -34,6 +34,11 @@ void RegisterFormClass(WNDPROC proc) {
   (void)registered;
 }
 
+// The program's own top-level window: hidden, owning the form, and titled
+// with the application title, which is how the task list names the program.
+constexpr wchar_t kAppClassName[] = L"FirstLoadApplication";
+HWND gAppWindow = nullptr;
+
 // The window's DPI: its own where the system tells it (Windows 10 1607 on),
 // the screen's otherwise.
 UINT WindowDpi(HWND hwnd) {
@@ -112,8 +117,11 @@ struct FormWindow::Impl {
     if (hwnd != nullptr) return hwnd;
     RegisterFormClass(&Proc);
     const WindowDesign& d = design;
-    HWND created = CreateWindowExW(0, kClassName, win32::Wide(d.caption).c_str(), kStyle, 0, 0, 0,
-                                   0, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    // Owned by the program's window, so the form keeps its taskbar button
+    // only through WS_EX_APPWINDOW.
+    HWND created =
+        CreateWindowExW(WS_EX_APPWINDOW, kClassName, win32::Wide(d.caption).c_str(), kStyle, 0, 0,
+                        0, 0, gAppWindow, nullptr, GetModuleHandleW(nullptr), this);
     if (created == nullptr) win32::ThrowLastError();
     hwnd = created;
     label = CreateWindowExW(0, L"STATIC", win32::Wide(d.labelText).c_str(),
@@ -194,6 +202,24 @@ int MsgBox(const Text& prompt, int buttons, const Text& title) {
 
 bool WindowsOnScreen() {
   return true;
+}
+
+void ShowAppTitle(const Text& title) {
+  if (gAppWindow != nullptr) {
+    SetWindowTextW(gAppWindow, win32::Wide(title).c_str());
+    return;
+  }
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = instance;
+  wc.lpszClassName = kAppClassName;
+  RegisterClassExW(&wc);
+  // Never shown; a window that cannot be made leaves the program untitled.
+  gAppWindow =
+      CreateWindowExW(0, kAppClassName, win32::Wide(title).c_str(), WS_POPUP | WS_CLIPSIBLINGS, 0,
+                      0, 0, 0, nullptr, nullptr, instance, nullptr);
 }
 
 }  // namespace fl

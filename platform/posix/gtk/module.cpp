@@ -90,8 +90,15 @@ int Init(int wakeFd) {
   return 1;
 }
 
+// The program's name in the window system: the class of its windows and
+// the name desktop shells list it under.
 void SetApplicationName(const char* name) {
-  if (*name != '\0') g_set_application_name(name);
+  if (*name == '\0') return;
+  g_set_prgname(name);
+  // GLib takes the application name once.
+  static bool named = false;
+  if (!named) g_set_application_name(name);
+  named = true;
 }
 
 void* CreateWindow(const FirstLoadGtkWindowDesign* design, void (*onClose)(void*), void* context) {

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 
 #include <windows.h>
 
 #include <sddl.h>
 
 // After the system's headers: it takes back the names they define as macros.
+#include "platform/files_os.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/oserror.h"
 
@@ -31,35 +31,6 @@ HANDLE OpenOrThrow(const Text& path, DWORD access, DWORD share, DWORD dispositio
   return h;
 }
 
-void WriteAll(HANDLE h, const char* data, size_t n) {
-  while (n > 0) {
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
-    DWORD written = 0;
-    if (!WriteFile(h, data, chunk, &written, nullptr)) ThrowLastError();
-    data += written;
-    n -= written;
-  }
-}
-
-void CloseOrThrow(HANDLE h) {
-  if (!CloseHandle(h)) ThrowLastError();
-}
-
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return h_; }
-  HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
-
- private:
-  HANDLE h_;
-};
-
 std::wstring ParentFolder(const std::wstring& path) {
   const size_t cut = path.find_last_of(L"\\/");
   if (cut == std::wstring::npos) return L".";
@@ -67,7 +38,56 @@ std::wstring ParentFolder(const std::wstring& path) {
   return path.substr(0, cut);
 }
 
+HANDLE Native(os::File file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+
 }  // namespace
+
+// ---- the handle calls of the shared byte streams ----
+
+os::File os::OpenForReading(const Text& path) {
+  return reinterpret_cast<File>(OpenOrThrow(path, GENERIC_READ, kReadShare, OPEN_EXISTING));
+}
+
+os::File os::OpenForWriting(const Text& path, WriteStart start) {
+  // FILE_APPEND_DATA alone makes every write land at the end, as O_APPEND does.
+  HANDLE h = start == WriteStart::kEmpty
+                 ? OpenOrThrow(path, GENERIC_WRITE, kWriteShare, CREATE_ALWAYS)
+                 : OpenOrThrow(path, FILE_APPEND_DATA, kWriteShare, OPEN_ALWAYS);
+  return reinterpret_cast<File>(h);
+}
+
+std::size_t os::ReadSome(File file, char* buffer, std::size_t n) {
+  DWORD got = 0;
+  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
+  if (!ReadFile(Native(file), buffer, want, &got, nullptr)) ThrowLastError();
+  return got;
+}
+
+void os::WriteAll(File file, const char* data, std::size_t n) {
+  while (n > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(Native(file), data, chunk, &written, nullptr)) ThrowLastError();
+    data += written;
+    n -= written;
+  }
+}
+
+void os::SyncFile(File file) {
+  if (!FlushFileBuffers(Native(file))) ThrowLastError();
+}
+
+void os::CloseOrThrow(File file) {
+  if (!CloseHandle(Native(file))) ThrowLastError();
+}
+
+void os::CloseQuietly(File file) {
+  CloseHandle(Native(file));
+}
+
+// ---- the file-system object ----
 
 bool FileExists(const Text& path) {
   if (path.find(u'\0') != Text::npos) return false;
@@ -79,6 +99,8 @@ void DeleteFile(const Text& path, bool force) {
   const std::wstring p = WidePath(path);
   const DWORD attributes = GetFileAttributesW(p.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError();
+  // The file-system object deletes files only, and finds none by a folder's
+  // name.
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) Fail(desc::kFileNotFound);
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     if (!force) Fail(desc::kPermission);
@@ -103,27 +125,6 @@ void ReplaceFile(const Text& source, const Text& target) {
   if (!MoveFileExW(s.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     ThrowLastError();
   }
-}
-
-std::string ReadFileBytes(const Text& path) {
-  Handle h(OpenOrThrow(path, GENERIC_READ, kReadShare, OPEN_EXISTING));
-  std::string out;
-  char buf[65536];
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(h.get(), buf, sizeof buf, &got, nullptr)) ThrowLastError();
-    if (got == 0) break;
-    out.append(buf, got);
-  }
-  return out;
-}
-
-void WriteFileBytes(const Text& path, const std::string& bytes, bool truncate) {
-  // FILE_APPEND_DATA alone makes every write land at the end, as O_APPEND does.
-  Handle h(truncate ? OpenOrThrow(path, GENERIC_WRITE, kWriteShare, CREATE_ALWAYS)
-                    : OpenOrThrow(path, FILE_APPEND_DATA, kWriteShare, OPEN_ALWAYS));
-  WriteAll(h.get(), bytes.data(), bytes.size());
-  CloseOrThrow(h.release());
 }
 
 // ---- FolderWriteLock ----
@@ -175,13 +176,10 @@ FolderWriteLock::FolderWriteLock(const Text& filePath) {
   HANDLE mutex = CreateMutexExW(&attributes, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
   if (attributes.lpSecurityDescriptor != nullptr) LocalFree(attributes.lpSecurityDescriptor);
   if (mutex == nullptr) return;  // no locking here: go on without
-  // Writers hold the lock for one file's rewrite; a holder that keeps it far
-  // longer is stuck, and waiting on it would hang this run.
-  const DWORD waited = WaitForSingleObject(mutex, 30000);
+  const DWORD waited = WaitForSingleObject(mutex, os::kFolderLockWaitMs);
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
     CloseHandle(mutex);
-    Fail(desc::kPermission + Text(u": another process keeps rewriting files in ") +
-         win32::FromWide(ParentFolder(WidePath(filePath))));
+    os::FailFolderLockWait(win32::FromWide(ParentFolder(WidePath(filePath))));
   }
   handle_ = reinterpret_cast<std::intptr_t>(mutex);
 }
@@ -191,107 +189,6 @@ FolderWriteLock::~FolderWriteLock() {
     HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
     ReleaseMutex(mutex);
     CloseHandle(mutex);
-  }
-}
-
-// ---- ByteReader ----
-
-struct ByteReader::Impl {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  char buf[1 << 16];
-  size_t pos = 0, len = 0;
-
-  // Refills the buffer; false at the end of the file.
-  bool Fill() {
-    if (pos < len) return true;
-    DWORD got = 0;
-    if (!ReadFile(h, buf, sizeof buf, &got, nullptr)) ThrowLastError();
-    pos = 0;
-    len = got;
-    return got > 0;
-  }
-};
-
-// Plain new leaves the buffer uninitialised: it is always filled before use,
-// and zeroing 64 KiB on every open is most of a small read's cost.
-ByteReader::ByteReader(const Text& path) : impl_(new Impl) {
-  impl_->h = OpenOrThrow(path, GENERIC_READ, kReadShare, OPEN_EXISTING);
-}
-
-ByteReader::~ByteReader() {
-  Close();
-}
-
-bool ByteReader::AtEnd() {
-  if (impl_->h == INVALID_HANDLE_VALUE) Fail(desc::kBadFileName);
-  return !impl_->Fill();
-}
-
-void ByteReader::Read(size_t n, std::string& out) {
-  if (impl_->h == INVALID_HANDLE_VALUE) Fail(desc::kBadFileName);
-  out.clear();
-  while (n > 0) {
-    if (!impl_->Fill()) Fail(desc::kPastEnd);
-    size_t take = std::min(n, impl_->len - impl_->pos);
-    out.append(impl_->buf + impl_->pos, take);
-    impl_->pos += take;
-    n -= take;
-  }
-}
-
-void ByteReader::Close() {
-  if (impl_ && impl_->h != INVALID_HANDLE_VALUE) {
-    CloseHandle(impl_->h);
-    impl_->h = INVALID_HANDLE_VALUE;
-  }
-}
-
-// ---- ByteWriter ----
-
-struct ByteWriter::Impl {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  std::string buf;
-
-  void Flush() {
-    if (!buf.empty()) {
-      WriteAll(h, buf.data(), buf.size());
-      buf.clear();
-    }
-  }
-};
-
-ByteWriter::ByteWriter(const Text& path) : impl_(std::make_unique<Impl>()) {
-  impl_->h = OpenOrThrow(path, GENERIC_WRITE, kWriteShare, CREATE_ALWAYS);
-  impl_->buf.reserve(1 << 16);
-}
-
-ByteWriter::~ByteWriter() {
-  Close();
-}
-
-void ByteWriter::Write(const char* data, size_t n) {
-  if (impl_->h == INVALID_HANDLE_VALUE) Fail(desc::kBadFileName);
-  if (impl_->buf.size() + n > (1 << 16)) {
-    impl_->Flush();
-    if (n >= (1 << 16)) {
-      WriteAll(impl_->h, data, n);
-      return;
-    }
-  }
-  impl_->buf.append(data, n);
-}
-
-void ByteWriter::Commit() {
-  if (impl_->h == INVALID_HANDLE_VALUE) Fail(desc::kBadFileName);
-  impl_->Flush();
-  if (!FlushFileBuffers(impl_->h)) ThrowLastError();
-  CloseOrThrow(std::exchange(impl_->h, INVALID_HANDLE_VALUE));
-}
-
-void ByteWriter::Close() {
-  if (impl_ && impl_->h != INVALID_HANDLE_VALUE) {
-    CloseHandle(impl_->h);  // unflushed bytes of an abandoned file are dropped
-    impl_->h = INVALID_HANDLE_VALUE;
   }
 }
 

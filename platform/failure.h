@@ -28,6 +28,7 @@ inline constexpr char16_t kSubscript[] = u"Subscript out of range";
 inline constexpr char16_t kPastEnd[] = u"Input past end of file";
 inline constexpr char16_t kFileNotFound[] = u"File not found";
 inline constexpr char16_t kPathNotFound[] = u"Path not found";
+inline constexpr char16_t kFileExists[] = u"File already exists";
 inline constexpr char16_t kPermission[] = u"Permission denied";
 inline constexpr char16_t kDiskFull[] = u"Disk full";
 inline constexpr char16_t kBadFileName[] = u"Bad file name or number";

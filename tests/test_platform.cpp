@@ -34,6 +34,9 @@ TEST(Files, ExistenceDeletionAndMoves) {
   EXPECT_FALSE(FileExists(dir.File(std::string("a.txt\0x", 7))));
 
   EXPECT_EQ(DescriptionOf([&] { DeleteFile(dir.File("none.txt"), true); }), "File not found");
+  EXPECT_EQ(DescriptionOf([&] { DeleteFile(dir.File("folder"), true); }), "File not found");
+  EXPECT_EQ(DescriptionOf([&] { WriteFileBytes(dir.File("folder"), "x", true); }),
+            "Permission denied");
   test::MakeReadOnly(dir / "a.txt");
   EXPECT_EQ(DescriptionOf([&] { DeleteFile(dir.File("a.txt"), false); }), "Permission denied");
   DeleteFile(dir.File("a.txt"), true);
@@ -41,7 +44,8 @@ TEST(Files, ExistenceDeletionAndMoves) {
 
   WriteBytes(dir / "src.txt", "S");
   WriteBytes(dir / "dst.txt", "D");
-  EXPECT_NE(DescriptionOf([&] { MoveFile(dir.File("src.txt"), dir.File("dst.txt")); }), "");
+  EXPECT_EQ(DescriptionOf([&] { MoveFile(dir.File("src.txt"), dir.File("dst.txt")); }),
+            "File already exists");
   EXPECT_EQ(ReadBytes(dir / "dst.txt"), "D");
   MoveFile(dir.File("src.txt"), dir.File("moved.txt"));
   EXPECT_EQ(ReadBytes(dir / "moved.txt"), "S");

@@ -11,6 +11,10 @@ Text DescribeErrno(int err) {
       return desc::kFileNotFound;
     case ENOTDIR:
       return desc::kPathNotFound;
+    case EEXIST:
+      return desc::kFileExists;
+    // Windows refuses a folder where a file is wanted as access denied.
+    case EISDIR:
     case EACCES:
     case EPERM:
     case EROFS:

@@ -28,7 +28,7 @@ Text DescribeError(DWORD error) {
       return desc::kOutOfMemory;
     case ERROR_ALREADY_EXISTS:
     case ERROR_FILE_EXISTS:
-      return u"File already exists";
+      return desc::kFileExists;
     default: {
       wchar_t* message = nullptr;
       DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |

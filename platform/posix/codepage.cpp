@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/codepage_os.h"
 #include "platform/failure.h"
 #include "platform/posix/codepage_posix.h"
 
@@ -294,42 +295,42 @@ void FromAnsi(const std::string& bytes, Text& out) {
   }
 }
 
-std::int16_t AnsiCode(char16_t ch) {
+bool os::AnsiPageIsSingleByte() {
+  return Current().tables != nullptr;
+}
+
+bool os::AnsiBytesOf(char16_t ch, std::string* bytes) {
   const State& st = Current();
   if (st.tables) {
     const int b = st.tables->Encode(ch);
-    return static_cast<std::int16_t>(b < 0 ? 63 : b);
+    if (b < 0) return false;
+    bytes->assign(1, static_cast<char>(b));
+    return true;
   }
   Iconv cd(st.iconvName.c_str(), "UTF-16LE");
-  std::string bytes = DbcsEncodeUnit(cd.get(), ch);
-  if (bytes.empty()) return 63;
-  if (bytes.size() == 1) return static_cast<unsigned char>(bytes[0]);
-  unsigned v = (static_cast<unsigned char>(bytes[0]) << 8) | static_cast<unsigned char>(bytes[1]);
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+  *bytes = DbcsEncodeUnit(cd.get(), ch);
+  return !bytes->empty();
 }
 
-Text AnsiChar(long code) {
+bool os::AnsiCharOf(const std::string& bytes, char16_t* ch) {
   const State& st = Current();
   if (st.tables) {
-    if (code < 0 || code > 255) Fail(desc::kInvalidCall);
-    return Text(1, st.tables->toText[static_cast<size_t>(code)]);
+    if (bytes.size() != 1) return false;
+    *ch = st.tables->toText[static_cast<unsigned char>(bytes[0])];
+    return true;
   }
-  if (code < -32768 || code > 65535) Fail(desc::kInvalidCall);
-  unsigned v = static_cast<unsigned>(code < 0 ? code + 65536 : code);
-  std::string bytes;
-  if (v > 255) bytes += static_cast<char>(v >> 8);
-  bytes += static_cast<char>(v & 0xFF);
   Iconv cd("UTF-16LE", st.iconvName.c_str());
-  char* ip = bytes.data();
+  char* ip = const_cast<char*>(bytes.data());
   char outBuf[8];
   char* op = outBuf;
   size_t il = bytes.size(), ol = sizeof outBuf;
   if (iconv(cd.get(), &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 ||
       ol != sizeof outBuf - 2) {
-    Fail(desc::kInvalidCall);
+    return false;
   }
-  return Text(1, static_cast<char16_t>(static_cast<unsigned char>(outBuf[0]) |
-                                       (static_cast<unsigned char>(outBuf[1]) << 8)));
+  *ch = static_cast<char16_t>(static_cast<unsigned char>(outBuf[0]) |
+                              (static_cast<unsigned char>(outBuf[1]) << 8));
+  return true;
 }
 
 }  // namespace fl

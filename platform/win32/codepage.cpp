@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "platform/codepage_os.h"
 #include "platform/win32/oserror.h"
 
 namespace fl {
@@ -81,35 +82,27 @@ void FromAnsi(const std::string& bytes, Text& out) {
   out.resize(static_cast<size_t>(size));
 }
 
-std::int16_t AnsiCode(char16_t ch) {
-  const wchar_t wide = static_cast<wchar_t>(ch);
-  bool substituted = false;
-  const std::string bytes = Encode(Current(), &wide, 1, &substituted);
-  if (substituted || bytes.empty() || bytes.size() > 2) return 63;
-  if (bytes.size() == 1) return static_cast<unsigned char>(bytes[0]);
-  unsigned v = (static_cast<unsigned char>(bytes[0]) << 8) | static_cast<unsigned char>(bytes[1]);
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+bool os::AnsiPageIsSingleByte() {
+  return IsSingleByte(Current());
 }
 
-Text AnsiChar(long code) {
+bool os::AnsiBytesOf(char16_t ch, std::string* bytes) {
+  const wchar_t wide = static_cast<wchar_t>(ch);
+  bool substituted = false;
+  *bytes = Encode(Current(), &wide, 1, &substituted);
+  return !substituted;
+}
+
+bool os::AnsiCharOf(const std::string& bytes, char16_t* ch) {
   const UINT cp = Current();
-  std::string bytes;
-  if (IsSingleByte(cp)) {
-    if (code < 0 || code > 255) Fail(desc::kInvalidCall);
-    bytes += static_cast<char>(code);
-  } else {
-    if (code < -32768 || code > 65535) Fail(desc::kInvalidCall);
-    const unsigned v = static_cast<unsigned>(code < 0 ? code + 65536 : code);
-    if (v > 255) bytes += static_cast<char>(v >> 8);
-    bytes += static_cast<char>(v & 0xFF);
-  }
   // A single byte always decodes; a pair must be one whole character.
   const DWORD flags = bytes.size() == 1 && IsSingleByte(cp) ? 0 : MB_ERR_INVALID_CHARS;
   wchar_t out[4];
   const int n =
       MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), out, 4);
-  if (n != 1) Fail(desc::kInvalidCall);
-  return Text(1, static_cast<char16_t>(out[0]));
+  if (n != 1) return false;
+  *ch = static_cast<char16_t>(out[0]);
+  return true;
 }
 
 }  // namespace fl

@@ -1,5 +1,5 @@
 // The transfer each backend brings (libcurl on POSIX, WinINet on Windows),
-// and the load that both build on it.
+// and the stack that both build on it.
 #pragma once
 
 #include <atomic>
@@ -15,11 +15,15 @@ struct Response {
   std::string contentType;  // of the final response after redirects
 };
 
+// The transfer's own process-wide set-up, done once before any thread
+// fetches.
+void StartTransfers();
+
 // GETs url into response; returns why it failed, or an empty string.
 std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Response* response);
 
-// Fetches url and parses the page: what a stack's Load does on every
-// platform. Never throws.
-Outcome LoadPage(const std::string& url, const std::atomic<bool>& cancel);
+// The stack every platform hands out: Fetch, then the page parsed. Made once,
+// on the user-interface thread, before any navigation; never deleted.
+Stack* NewPageStack();
 
 }  // namespace fl::http

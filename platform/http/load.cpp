@@ -2,23 +2,42 @@
 
 namespace fl::http {
 
-Outcome LoadPage(const std::string& url, const std::atomic<bool>& cancel) {
-  Outcome outcome;
-  try {
-    Response response;
-    outcome.error = Fetch(url, cancel, &response);
-    if (!outcome.error.empty()) return outcome;
-    if (cancel) {
-      outcome.error = "cancelled";
-      return outcome;
-    }
-    outcome.document = ParsePage(response.body, response.contentType);
-    if (!outcome.document) outcome.error = "not a page: libxml2 could not parse it";
-  } catch (const std::exception& e) {
-    outcome.document.reset();
-    outcome.error = e.what();
+namespace {
+
+class PageStack final : public Stack {
+ public:
+  // The transfer and libxml2 want their global set-up done once, before any
+  // thread uses them.
+  PageStack() {
+    StartTransfers();
+    xmlInitParser();
   }
-  return outcome;
+
+  // Never throws: nothing may cross the seam.
+  Outcome Load(const std::string& url, const std::atomic<bool>& cancel) override {
+    Outcome outcome;
+    try {
+      Response response;
+      outcome.error = Fetch(url, cancel, &response);
+      if (!outcome.error.empty()) return outcome;
+      if (cancel) {
+        outcome.error = "cancelled";
+        return outcome;
+      }
+      outcome.document = ParsePage(response.body, response.contentType);
+      if (!outcome.document) outcome.error = "not a page: libxml2 could not parse it";
+    } catch (const std::exception& e) {
+      outcome.document.reset();
+      outcome.error = e.what();
+    }
+    return outcome;
+  }
+};
+
+}  // namespace
+
+Stack* NewPageStack() {
+  return new PageStack;
 }
 
 }  // namespace fl::http

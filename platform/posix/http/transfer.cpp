@@ -62,6 +62,10 @@ struct ListFree {
 
 }  // namespace
 
+void StartTransfers() {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
 std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Response* response) {
   std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
   if (!curl) return "libcurl could not start a transfer";

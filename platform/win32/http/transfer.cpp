@@ -193,6 +193,9 @@ std::wstring Combine(const std::wstring& base, const std::wstring& relative) {
 
 }  // namespace
 
+// WinINet sets itself up on first use.
+void StartTransfers() {}
+
 std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Response* response) {
   Session session(cancel);
   if (session.get() == nullptr) return Reason(GetLastError());

@@ -30,12 +30,6 @@ int EventWakeFd() {
   return WakeFd();
 }
 
-void ClearWake() {
-  std::uint64_t count;
-  while (::read(WakeFd(), &count, sizeof count) < 0 && errno == EINTR) {
-  }
-}
-
 void SetWindowSystemPump(const WindowSystemPump* pump) {
   gPump = pump;
 }
@@ -51,7 +45,9 @@ void Wake() {
 }
 
 void Clear() {
-  posix::ClearWake();
+  std::uint64_t count;
+  while (::read(WakeFd(), &count, sizeof count) < 0 && errno == EINTR) {
+  }
 }
 
 void PumpWindowSystem() {

@@ -5,9 +5,8 @@
 
 namespace fl::posix {
 
-// Readable while an event may be pending; ClearWake() empties it.
+// Readable while an event may be pending.
 int EventWakeFd();
-void ClearWake();
 
 struct WindowSystemPump {
   void (*pumpPending)();  // dispatch every pending toolkit event, no waiting

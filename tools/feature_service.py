@@ -11,6 +11,7 @@ a cell cannot hold a TAB (the grid starts a new column there), so a TAB in a
 name is sent as a space.
 
   feature_service.py [--port N] [--answer KIND] [--delay SECONDS] [--log FILE]
+                     [--browser-tests]
 
 KIND is one of
   ok            the list built from the query (the default)
@@ -32,17 +33,31 @@ and, to try a client's defences, a hostile or broken service:
   garbage       binary garbage as text/html
 Prints "PORT <n>" once it listens; every request's path and query go to the
 --log file, one line each. Listens on 127.0.0.1 only.
+
+With --browser-tests it also serves the browser's own tests, prints
+"START <token>" / "ABORT <token>" as slow answers begin and as their client
+goes away, and exits when its standard input closes. Query parameters choose:
+  /page  status, type (Content-Type, "-" for none), body (percent-encoded
+         bytes), location, delay (seconds), mode (length, chunked, badchunk,
+         drop: the connection ends mid-body, close: no length)
+  /hop   left=N redirects N more times, then answers like /page
+  /echo  a form holding the request's cache headers, User-Agent and the
+         number of /echo requests so far; itself as cacheable as can be
+  /big   size bytes of page holding Form1.txtvalue = "big", inside nest
+         <div>s, then filler (markup repeated); mode as for /page
+  /slow  token; trickles a byte every 50 ms for 30 s
 """
 import argparse
 import html
 import http.server
+import os
 import random
 import socket
 import struct
 import sys
 import threading
 import time
-from urllib.parse import parse_qsl, urlsplit
+from urllib.parse import parse_qs, parse_qsl, urlencode, urlsplit
 
 CODE_PAGE = "cp1252"
 
@@ -122,22 +137,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
     answer = "ok"
     delay = 0.0
     log_file = None
-    log_lock = threading.Lock()
+    browser_tests = False
+    lock = threading.Lock()
+    echo_hits = 0
 
     def log_message(self, *args):
         pass
 
     def do_GET(self):
+        # A proxy request carries the whole URL; its path and query still count.
+        url = urlsplit(self.path)
         try:
-            self.answer_request()
+            if self.browser_tests and url.path in ("/page", "/hop", "/echo", "/big", "/slow"):
+                query = parse_qs(url.query, keep_blank_values=True, encoding="latin-1")
+                getattr(self, "route_" + url.path[1:])({k: v[-1] for k, v in query.items()})
+            else:
+                self.answer_request(url)
         except (BrokenPipeError, ConnectionResetError):
             self.close_connection = True  # the client gave up, as it should
 
-    def answer_request(self):
+    def answer_request(self, url):
         if self.log_file:
-            with self.log_lock, open(self.log_file, "a", encoding="utf-8") as log:
+            with self.lock, open(self.log_file, "a", encoding="utf-8") as log:
                 log.write(self.path + "\n")
-        url = urlsplit(self.path)
         if self.delay:
             time.sleep(self.delay)
         answer = self.answer
@@ -224,23 +246,90 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send(200, body)
 
     def hostile_garbage(self):
-        data = bytes(random.Random(7).getrandbits(8) for _ in range(65536))
-        self.send_response(200)
-        self.send_header("Content-Type", "text/html")
-        self.send_header("Content-Length", str(len(data)))
-        self.end_headers()
-        self.wfile.write(data)
+        self.send_bytes(200, bytes(random.Random(7).getrandbits(8) for _ in range(65536)))
 
     def send(self, status, body, location=None):
-        data = body.encode(CODE_PAGE, errors="replace")
+        headers = [("Cache-Control", "no-store")] + ([("Location", location)] if location else [])
+        self.send_bytes(status, body.encode(CODE_PAGE, errors="replace"),
+                        "text/html; charset=windows-1252", headers)
+
+    def send_bytes(self, status, body, ctype="text/html", headers=(), mode="length"):
         self.send_response(status)
-        self.send_header("Content-Type", "text/html; charset=windows-1252")
-        self.send_header("Content-Length", str(len(data)))
-        self.send_header("Cache-Control", "no-store")
-        if location:
-            self.send_header("Location", location)
+        if ctype != "-":
+            self.send_header("Content-Type", ctype)
+        for name, value in headers:
+            self.send_header(name, value)
+        if mode in ("chunked", "badchunk"):
+            self.send_header("Transfer-Encoding", "chunked")
+        elif mode == "drop":
+            self.send_header("Content-Length", str(len(body) + 1000))
+        elif mode != "close":
+            self.send_header("Content-Length", str(len(body)))
+        self.close_connection = mode in ("badchunk", "drop", "close")
         self.end_headers()
-        self.wfile.write(data)
+        if mode == "chunked":
+            for at in range(0, len(body), 65536):
+                piece = body[at:at + 65536]
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            self.wfile.write(b"0\r\n\r\n")
+        elif mode == "badchunk":
+            self.wfile.write(b"zz\r\n" + body + b"\r\n0\r\n\r\n")
+        else:
+            self.wfile.write(body)
+
+    # The browser's own tests.
+    def route_page(self, q):
+        time.sleep(float(q.get("delay", 0)))
+        headers = [("Location", q["location"])] if "location" in q else []
+        self.send_bytes(int(q.get("status", 200)), q.get("body", "").encode("latin-1"),
+                        q.get("type", "text/html"), headers, q.get("mode", "length"))
+
+    def route_hop(self, q):
+        left = int(q["left"])
+        if left <= 0:
+            return self.route_page(q)
+        onward = "/hop?" + urlencode(dict(q, left=left - 1), encoding="latin-1")
+        self.send_bytes(302, b"", headers=[("Location", onward)])
+
+    def route_echo(self, q):
+        with self.lock:
+            Handler.echo_hits += 1
+            hits = Handler.echo_hits
+        fields = {"cache-control": self.headers.get("Cache-Control", ""),
+                  "pragma": self.headers.get("Pragma", ""),
+                  "user-agent": self.headers.get("User-Agent", ""),
+                  "hits": str(hits)}
+        inputs = "".join('<input name="%s" value="%s">' % (name, html.escape(value))
+                         for name, value in fields.items())
+        cacheable = [("Cache-Control", "public, max-age=86400"), ("ETag", '"same"'),
+                     ("Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT")]
+        self.send_bytes(200, ('<form name="Form1">%s</form>' % inputs).encode(),
+                        headers=cacheable)
+
+    def route_big(self, q):
+        size = int(q["size"])
+        head = b"<div>" * int(q.get("nest", 0))
+        head += b'<html><body><form name="Form1"><input name="txtvalue" value="big"></form>'
+        piece = q.get("filler", "<p>filler text</p>\n").encode("latin-1")
+        filler = piece * (size // len(piece) + 1)
+        self.send_bytes(200, (head + filler)[:size], mode=q.get("mode", "length"))
+
+    def route_slow(self, q):
+        self.head([("Content-Type", "text/html"), ("Content-Length", "100000")])
+        report("START " + q["token"])
+        try:
+            for _ in range(600):
+                self.wfile.write(b" ")
+                time.sleep(0.05)
+        except (BrokenPipeError, ConnectionResetError):
+            report("ABORT " + q["token"])
+        self.close_connection = True
+
+
+def report(line):
+    with Handler.lock:
+        sys.stdout.write(line + "\n")
+        sys.stdout.flush()
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -259,12 +348,18 @@ def main():
     parser.add_argument("--answer", default="ok")
     parser.add_argument("--delay", type=float, default=0.0)
     parser.add_argument("--log")
+    parser.add_argument("--browser-tests", action="store_true")
     args = parser.parse_args()
     Handler.answer = args.answer
     Handler.delay = args.delay
     Handler.log_file = args.log
+    Handler.browser_tests = args.browser_tests
     server = Server(("127.0.0.1", args.port), Handler)
-    print("PORT %d" % server.server_address[1], flush=True)
+    if args.browser_tests:
+        # Never outlives the test that started it.
+        threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)),
+                         daemon=True).start()
+    report("PORT %d" % server.server_address[1])
     try:
         server.serve_forever()
     except KeyboardInterrupt:

@@ -14,12 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <thread>
 
-#include "ModMain/recordfile/FileReadWrite.h"
-#include "platform/codepage.h"
-#include "platform/failure.h"
 #include "tests/TestSupport.h"
 #include "tests/TestSupportPosix.h"
 
@@ -40,21 +36,9 @@ struct Outcome {
   long maxRssKb = 0;  // peak memory of the process
 };
 
-// How a run is started besides its program.
-struct RunOptions {
-  bool headless = true;
-  std::vector<std::string> env = {};  // NAME=value pairs added to the environment
-  // Standard output and error are a pipe whose reader has gone.
-  bool closedOutput = false;
-  // Started as from nohup with a signal blocked, which the program it starts
-  // must not inherit.
-  bool inheritedSignals = false;
-};
-
-// Runs a program with a time limit; returns its exit status and standard
-// error.
-inline Outcome RunProgram(const std::vector<std::string>& argv, const RunOptions& options = {},
-                          int timeoutSeconds = 90) {
+// Runs a program headless with a time limit; returns its exit status and
+// standard error.
+inline Outcome RunProgram(const std::vector<std::string>& argv, int timeoutSeconds = 90) {
   int errPipe[2];
   EXPECT_EQ(pipe(errPipe), 0);
   pid_t pid = fork();
@@ -62,26 +46,8 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, const RunOptions
     dup2(errPipe[1], 2);
     close(errPipe[0]);
     close(errPipe[1]);
-    if (options.closedOutput) {
-      int gone[2];
-      if (pipe(gone) != 0) _exit(126);
-      close(gone[0]);
-      dup2(gone[1], 1);
-      dup2(gone[1], 2);
-      close(gone[1]);
-    }
-    if (options.headless) {
-      unsetenv("DISPLAY");
-      unsetenv("WAYLAND_DISPLAY");
-    }
-    for (const auto& e : options.env) putenv(const_cast<char*>(e.c_str()));
-    if (options.inheritedSignals) {
-      signal(SIGHUP, SIG_IGN);
-      sigset_t blocked;
-      sigemptyset(&blocked);
-      sigaddset(&blocked, SIGUSR1);
-      sigprocmask(SIG_BLOCK, &blocked, nullptr);
-    }
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -152,9 +118,7 @@ class Service {
 // download program that records how it was started.
 class AppFolder {
  public:
-  // The folder is named folderName inside a temporary folder; any bytes a
-  // file system allows, not only UTF-8.
-  explicit AppFolder(const std::string& folderName = "app") : dir_(tmp_.Path() / folderName) {
+  AppFolder() : dir_(tmp_.Path() / "app") {
     fs::create_directory(dir_);
     fs::copy_file(kBuild / "testhost" / "FirstLoad", dir_ / "FirstLoad");
     fs::copy_file(kBuild / "libFirstLoadHttp.so", dir_ / "libFirstLoadHttp.so");
@@ -173,39 +137,23 @@ class AppFolder {
     WriteBytes(dir_ / "Orvistane.txt", RecordBytes(cells));
   }
 
-  // The stand-in records its arguments in RecordPath(), and beside it its
-  // signal state (.signals), session (.sid) and process id (.pid). The
-  // environment variable FIRSTLOAD_TEST_RECORD moves the record elsewhere;
-  // FIRSTLOAD_TEST_LINGER keeps it running for that many seconds.
+  // The stand-in records its arguments in Update/started-with.txt, or where
+  // the environment variable FIRSTLOAD_TEST_RECORD says.
   void InstallDownloader(const std::string& name) {
     const fs::path program = dir_ / "Update" / name;
     WriteBytes(
         program,
         "#!/bin/sh\n"
         "record=\"${FIRSTLOAD_TEST_RECORD:-$(dirname \"$0\")/started-with.txt}\"\n"
-        // Builtins only: a shell blocks signals while it waits for a child.
-        "while IFS= read -r l; do case $l in SigBlk*|SigIgn*) echo \"$l\";; esac; done"
-        " < /proc/self/status > \"$record.signals\"\n"
-        "sed 's/.*) //' /proc/$$/stat | cut -d' ' -f4 > \"$record.sid\"\n"
-        "echo $$ > \"$record.pid\"\n"
         "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$record.part\"\n"
-        "mv \"$record.part\" \"$record\"\n"
-        "[ -z \"$FIRSTLOAD_TEST_LINGER\" ] || exec sleep \"$FIRSTLOAD_TEST_LINGER\"\n");
+        "mv \"$record.part\" \"$record\"\n");
     fs::permissions(program, fs::perms::owner_all);
   }
 
-  fs::path RecordPath() const { return dir_ / "Update" / "started-with.txt"; }
-
-  Outcome Run(const RunOptions& options = {}) {
-    return RunProgram({(dir_ / "FirstLoad").string()}, options);
-  }
+  Outcome Run() { return RunProgram({(dir_ / "FirstLoad").string()}); }
 
   // The download program's argument, once it has started; nullopt when it
   // was not started within a few seconds.
-  std::optional<std::string> LaunchParameters(int waitMs = 5000) {
-    return ReadLaunchRecord(RecordPath(), waitMs);
-  }
-
   static std::optional<std::string> ReadLaunchRecord(const fs::path& record, int waitMs = 5000) {
     for (int waited = 0; waited < waitMs && !fs::exists(record); waited += 50) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -217,13 +165,6 @@ class AppFolder {
     text = text.substr(2);
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
-  }
-
-  std::vector<std::string> Requests() const {
-    std::vector<std::string> lines;
-    std::ifstream in(dir_ / "service.log");
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
   }
 
   std::string Log() const {

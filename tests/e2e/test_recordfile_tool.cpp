@@ -10,7 +10,7 @@ using namespace test::e2e;
 
 Outcome Tool(std::vector<std::string> args) {
   args.insert(args.begin(), (kBuild / "recordfile").string());
-  return RunProgram(args, {}, 30);
+  return RunProgram(args, 30);
 }
 
 TEST(RecordfileTool, PutThenDump) {

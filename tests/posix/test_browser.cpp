@@ -51,13 +51,14 @@ pid_t Spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd) {
   return rc == 0 ? pid : -1;
 }
 
-// The scripted server of browser_server.py, on a port it picks itself.
+// The example feature service with the browser tests' routes, on a port it
+// picks itself.
 class Server {
  public:
   Server() {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-    pid_ = Spawn({FIRSTLOAD_PYTHON, FIRSTLOAD_BROWSER_SERVER}, in[0], out[1]);
+    pid_ = Spawn({FIRSTLOAD_PYTHON, FIRSTLOAD_SERVICE, "--browser-tests"}, in[0], out[1]);
     close(in[0]);
     close(out[1]);
     toServer_ = in[1];

@@ -3,50 +3,46 @@
 
   e2e_runner.py --platform posix|wine --build BUILD --port PORT CASE...
 
-posix runs BUILD/testhost/FirstLoad headless; wine runs BUILD/testhost/
-FirstLoad.exe under Wine, windowed (WINEPREFIX and DISPLAY ready, as
-scripts/test-windows leaves them). Both ask tools/feature_service.py on
-127.0.0.1:PORT. Exit status 0 when every case passed, 77 when one cannot run
-on this machine, else 1.
+posix runs BUILD/testhost/FirstLoad, headless unless a run asks for a window;
+wine runs BUILD/testhost/FirstLoad.exe under Wine, windowed (WINEPREFIX and
+DISPLAY ready, as scripts/test-windows leaves them). Both ask
+tools/feature_service.py on 127.0.0.1:PORT. Exits 0 when every case passed,
+77 when one cannot run here, else 1.
 
-A case file: '#' lines are comments, the first one saying what the case shows;
-'key: value' lines; '[run]' starts another run in the same folder, whose keys
-add to the case's own. 'key@posix:' or 'key@wine:' gives that platform's
-value. Double quotes around a value keep its outer spaces; \\xNN is a raw byte.
-
-The case:
-  platforms  posix or wine (read by CMake too); both when absent
-  firstload  native: the native build, also in the wine run
-             (FIRSTLOAD_NATIVE_BUILD or build/; the case is skipped without it)
-  folder     the application folder's name (default: one no code page spells)
-  setup      none, or the bytes of Orvistane.txt; else a ZELVAN record of
-  product    column 1 and
-  feature    column 2
-  list       empty: an empty FeatDlods.txt is there before the first run
-  update     none: no Update folder; else a stand-in for each download program
-  without    a file taken out of the installed folder
-  service    the service's --answer; no service when absent
-  locale     NAME CHARSET: built with localedef for the run, LC_ALL set to it
-  env        NAME=value for FirstLoad (one per line)
-A run, started from an empty working folder:
-  display    yes: windowed on an Xvfb display (under Wine always)
-  output     closed: standard output and error are a pipe with no reader
-  signals    inherited: started with SIGHUP ignored and SIGUSR1 blocked
-  linger     seconds that the started program keeps running
-  running    KIND NAME: a process named NAME runs meanwhile; KIND is copy,
-             script, symlink, replaced, argument (of sh -c) or wine
-What it must do:
-  status     its exit status
-  connecting yes: the Connecting notice comes first on standard error
-  why        the reason in the line that a fetch failed; no line when absent
-  message    the feature of the failure message; none when absent. Windowed,
-             the message shows over the form and is dismissed with Return
-  query      the one request the service gets; none when absent
-  stored     none or yes: FeatDlods.txt; or 'row:' lines, its exact records
-             (cells split at '|')
-  launch     none or PROGRAM PARAMETER: the one start of a download program
-  log        none, or NetError.log as a pattern where '*' is any text
-Every run also leaves nothing else in the folder or the working folder.
+A case: '#' lines are comments, the first saying what it shows; 'key: value'
+lines; '[run]' starts another run in the same folder, with the case's keys
+and its own. 'key@posix:' or 'key@wine:' is that platform's value. Quotes
+around a value keep its outer spaces; \\xNN is a raw byte.
+  platforms   posix or wine; both when absent (CMake reads it too)
+  firstload   native: the native build even in the wine run (FIRSTLOAD_NATIVE_BUILD
+              or build/; skipped without it)
+  folder      the application folder's name; default one no code page spells
+  setup       none, or the bytes of Orvistane.txt; default a ZELVAN record
+              of product and feature (default Ostra-VKP and Photo Tools)
+  list        empty: FeatDlods.txt is there, empty, before the first run
+  update      none: no Update folder; else a stand-in of each download program
+  without     a file left out of the installed folder
+  service     the service's answer; no service when absent
+  locale      NAME CHARSET, built with localedef; env: NAME=value lines
+  display     yes: windowed on a private Xvfb display
+  output      closed: standard output and error are a pipe with no reader
+  signals     inherited: started with SIGHUP ignored and SIGUSR1 blocked
+  linger      seconds that the started program keeps running
+  running     KIND NAME: a process named NAME runs meanwhile; KIND is copy,
+              script, symlink, replaced, argument (of sh -c) or wine
+What a run (started from an empty working folder) must do:
+  status      its exit status
+  connecting  yes: the Connecting notice comes first on standard error
+  why         the reason on the line that says a fetch failed; no such line
+              when absent
+  message     the feature named by the failure message; windowed, the message
+              box is over the form and is dismissed
+  query       the one request the service gets; none when absent
+  stored      none or yes (FeatDlods.txt); or 'row:' lines, its exact records,
+              cells split at '|'
+  launch      none or PROGRAM PARAMETER: the one start of a download program
+  log         none, or NetError.log as a pattern where '*' is any text
+and leave nothing else in the folder or the working folder.
 """
 import argparse
 import ntpath
@@ -67,10 +63,8 @@ NOTICE = "Connecting to Zelvan's website. Please Wait......\n"
 SAID = "FirstLoad: the feature list could not be fetched: "
 MESSAGE = ("Zelvan's Downloader\nCould not connect to Zelvan's Website to download '%s'. "
            "Please check your Internet connection and try again.\n")
-SKIP = 77
-RUN_SECONDS = 120
-# Records how it was started beside itself: its name, its arguments, its
-# signal state, session and process id.
+TITLE = "^Zelvan.s Downloader$"
+# Records its name, arguments, signal state, session and process id.
 STANDIN = r"""#!/bin/sh
 record="$(dirname "$0")/started-with"
 # Builtins only: a shell blocks signals while it waits for a child.
@@ -83,6 +77,7 @@ mv "$record.part" "$record.txt"
 [ -z "$FIRSTLOAD_TEST_LINGER" ] || exec sleep "$FIRSTLOAD_TEST_LINGER"
 """
 CLEAN_SIGNALS = b"SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n"
+QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 class Skip(Exception):
@@ -90,55 +85,56 @@ class Skip(Exception):
 
 
 def parse(path, platform):
-    """The case's keys and each run's, as lists of values."""
+    """The case's keys and each run's, each with its list of values."""
     with open(path, "rb") as f:
         data = re.sub(rb"\\x([0-9A-Fa-f]{2})", lambda m: bytes([int(m[1], 16)]), f.read())
     blocks = [{}]
     for line in data.decode("utf-8", "surrogateescape").splitlines():
-        if line.startswith("#") or not line.strip():
-            continue
         if line == "[run]":
             blocks.append({})
-            continue
-        key, colon, value = line.partition(":")
-        if not colon:
-            raise ValueError("%s: not a key: %r" % (path, line))
-        value = value[1:] if value.startswith(" ") else value
-        if len(value) >= 2 and value[0] == value[-1] == '"':
-            value = value[1:-1]
-        key, _, only = key.partition("@")
-        blocks[-1].setdefault(key, {}).setdefault(only, []).append(value)
-    resolved = [{k: v.get(platform, v.get("")) for k, v in b.items()} for b in blocks]
-    resolved = [{k: v for k, v in b.items() if v is not None} for b in resolved]
-    case = resolved[0]
-    return case, [dict(case, **run) for run in resolved[1:]] or [case]
+        elif line.strip() and not line.startswith("#"):
+            key, _, value = line.partition(": ") if ": " in line else line.partition(":")
+            value = value[1:-1] if len(value) > 1 and value[0] == value[-1] == '"' else value
+            key, _, only = key.partition("@")
+            blocks[-1].setdefault(key, {}).setdefault(only, []).append(value)
+    blocks = [{k: v.get(platform, v.get("")) for k, v in b.items()} for b in blocks]
+    blocks = [{k: v for k, v in b.items() if v is not None} for b in blocks]
+    return blocks[0], [dict(blocks[0], **run) for run in blocks[1:]] or [blocks[0]]
 
 
 def one(block, key, default=None):
     return block[key][-1] if key in block else default
 
 
-def record(cells, code_page="cp1252"):
+def record(cells):
     """One record of the record file layout, padded to 26 cells."""
-    cells = list(cells) + [""] * (26 - len(cells))
-    return b"".join(struct.pack("<H", len(c.encode(code_page))) + c.encode(code_page)
-                    for c in cells)
+    cells = [c.encode("cp1252") for c in cells] + [b""] * (26 - len(cells))
+    return b"".join(struct.pack("<H", len(c)) + c for c in cells)
 
 
 def wait_for(condition, seconds, step=0.05):
     deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return True
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
         time.sleep(step)
-    return condition()
+    return True
 
 
 def read(path):
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        return f.read()
+    if os.path.exists(path):
+        with open(path, "rb") as f:
+            return f.read()
+
+
+def first_line(fd, seconds):
+    line = b""
+    while not line.endswith(b"\n") and select.select([fd], [], [], seconds)[0]:
+        piece = os.read(fd, 1)
+        if not piece:
+            break
+        line += piece
+    return line.decode().strip()
 
 
 def xdotool(display, *args):
@@ -149,42 +145,29 @@ def xdotool(display, *args):
         return ""
 
 
-def started(process, fd, seconds):
-    """The first line a starting server writes on fd."""
-    line = b""
-    while not line.endswith(b"\n") and select.select([fd], [], [], seconds)[0]:
-        piece = os.read(fd, 1)
-        if not piece:
-            break
-        line += piece
-    return line.decode().strip()
-
-
 class Case:
     def __init__(self, path, args):
-        self.path, self.args, self.problems = path, args, []
+        self.args, self.problems, self.cleanups, self.number, self.xdisplay = args, [], [], 0, None
         self.case, self.runs = parse(path, args.platform)
-        self.build = args.build
         if args.platform not in one(self.case, "platforms", args.platform):
             raise Skip("for %s only" % one(self.case, "platforms"))
         self.wine = args.platform == "wine" and one(self.case, "firstload") != "native"
+        self.build = args.build
         if args.platform == "wine" and not self.wine:
             self.build = os.environ.get("FIRSTLOAD_NATIVE_BUILD", os.path.join(SOURCE, "build"))
             if not os.path.exists(os.path.join(self.build, "testhost", "FirstLoad")):
                 raise Skip("no native build in %s: run scripts/test first" % self.build)
-        self.cleanups, self.run_number, self.xdisplay = [], 0, None
 
     def check(self, ok, what):
         if not ok:
-            self.problems.append("run %d: %s" % (self.run_number, what))
+            self.problems.append("run %d: %s" % (self.number, what))
         return ok
 
     def run(self):
         self.tmp = tempfile.mkdtemp(prefix="firstload-e2e-")
         try:
             self.install()
-            self.start_service()
-            for self.run_number, run in enumerate(self.runs, 1):
+            for self.number, run in enumerate(self.runs, 1):
                 self.one_run(run)
         finally:
             for cleanup in reversed(self.cleanups):
@@ -193,102 +176,87 @@ class Case:
         return self.problems
 
     def install(self):
-        case = self.case
+        case, build = self.case, self.build
         self.app = os.path.join(self.tmp, one(case, "folder", "Zelvan Ωμέγα 日本"))
         self.cwd = os.path.join(self.tmp, "cwd")
         os.makedirs(self.cwd)
-        os.makedirs(self.app)
-        host = os.path.join(self.build, "testhost")
-        if self.wine:
-            files = {"FirstLoad.exe": os.path.join(host, "FirstLoad.exe")}
-        else:
-            files = {"FirstLoad": os.path.join(host, "FirstLoad"),
-                     "libFirstLoadHttp.so": os.path.join(self.build, "libFirstLoadHttp.so"),
-                     "libFirstLoadGtk.so": os.path.join(self.build, "libFirstLoadGtk.so")}
+        os.makedirs(os.path.join(self.app, "Update"))
+        files = {"FirstLoad.exe": "testhost/FirstLoad.exe"} if self.wine else {
+            "FirstLoad": "testhost/FirstLoad", "libFirstLoadHttp.so": "libFirstLoadHttp.so",
+            "libFirstLoadGtk.so": "libFirstLoadGtk.so"}
         files.pop(one(case, "without"), None)
         for name, built in files.items():
-            shutil.copy(built, os.path.join(self.app, name))
-        self.installed = set(files)
-        if one(case, "update") != "none":
-            self.installed.add("Update")
-            os.makedirs(os.path.join(self.app, "Update"))
-            for program in ("VKPDownload.exe", "OtherDownload.exe"):
-                target = os.path.join(self.app, "Update", program)
-                if self.wine:
-                    shutil.copy(os.path.join(self.build, "standin_download.exe"), target)
-                else:
-                    with open(target, "w") as out:
-                        out.write(STANDIN)
-                    os.chmod(target, 0o755)
+            shutil.copy(os.path.join(build, built), os.path.join(self.app, name))
+        self.installed = set(files) | {"Update"}
+        for program in ("VKPDownload.exe", "OtherDownload.exe"):
+            target = os.path.join(self.app, "Update", program)
+            if self.wine:
+                shutil.copy(os.path.join(build, "standin_download.exe"), target)
+            else:
+                with open(target, "w") as out:
+                    out.write(STANDIN)
+                os.chmod(target, 0o755)
+        if one(case, "update") == "none":
+            shutil.rmtree(os.path.join(self.app, "Update"))
+            self.installed.remove("Update")
         setup = one(case, "setup")
         if setup != "none":
             self.installed.add("Orvistane.txt")
             with open(os.path.join(self.app, "Orvistane.txt"), "wb") as out:
-                out.write(setup.encode("utf-8", "surrogateescape") if setup is not None else
-                          record(["ZELVAN", one(case, "product", ""), one(case, "feature", "")]))
+                out.write(setup.encode("utf-8", "surrogateescape") if setup is not None else record(
+                    ["ZELVAN", one(case, "product", "Ostra-VKP"),
+                     one(case, "feature", "Photo Tools")]))
         if one(case, "list") == "empty":
             open(os.path.join(self.app, "FeatDlods.txt"), "wb").close()
-        self.env = dict(os.environ)
-        for pair in case.get("env", []):
-            name, _, value = pair.partition("=")
-            self.env[name] = value
-        if "locale" in case:
-            name, charset = one(case, "locale").split()
-            locales = os.path.join(self.tmp, "locales")
-            os.makedirs(locales)
-            subprocess.run(["localedef", "-i", name, "-f", charset,
-                            os.path.join(locales, "%s.%s" % (name, charset))],
-                           capture_output=True)
-            if not os.listdir(locales):
-                raise RuntimeError("localedef could not build %s.%s" % (name, charset))
-            self.env.update(LOCPATH=locales, LC_ALL="%s.%s" % (name, charset))
+        self.env = dict(os.environ, **dict(pair.split("=", 1) for pair in case.get("env", [])))
         if not self.wine:
-            for name in ("DISPLAY", "WAYLAND_DISPLAY"):
-                self.env.pop(name, None)
-
-    def start_service(self):
+            self.env.pop("DISPLAY", None)
+            self.env.pop("WAYLAND_DISPLAY", None)
+        if "locale" in case:
+            lang, charset = one(case, "locale").split()
+            self.env.update(LOCPATH=os.path.join(self.tmp, "locales"), LC_ALL=lang + "." + charset)
+            os.makedirs(self.env["LOCPATH"])
+            subprocess.run(["localedef", "-i", lang, "-f", charset,
+                            os.path.join(self.env["LOCPATH"], self.env["LC_ALL"])], **QUIET)
+            if not os.listdir(self.env["LOCPATH"]):
+                raise RuntimeError("localedef could not build " + self.env["LC_ALL"])
         self.requests = os.path.join(self.tmp, "service.log")
-        answer = one(self.case, "service")
-        if answer is None:
-            return
-        service = subprocess.Popen(
-            [sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
-             str(self.args.port), "--answer", answer, "--log", self.requests],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-        self.cleanups.append(lambda: (service.kill(), service.wait(), service.stdout.close()))
-        line = started(service, service.stdout.fileno(), 20)
-        if line != "PORT %d" % self.args.port:
-            raise RuntimeError("the example service did not start: %r" % line)
+        if "service" in case:
+            self.start(sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"),
+                       "--port", str(self.args.port), "--answer", one(case, "service"),
+                       "--log", self.requests, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+            line = first_line(self.started.stdout.fileno(), 20)
+            if line != "PORT %d" % self.args.port:
+                raise RuntimeError("the example service did not start: %r" % line)
+
+    def start(self, *argv, stop=None, **streams):
+        """A helper process, ended with the case."""
+        process = self.started = subprocess.Popen(argv, **{**QUIET, **streams})
+        self.cleanups.append(stop or (lambda: (process.kill(), process.wait())))
+        return process
 
     def display(self):
         """Wine's display, or a private X server for a windowed native run."""
-        if self.wine:
-            return os.environ["DISPLAY"]
-        if self.xdisplay:
-            return self.xdisplay
-        if not shutil.which("Xvfb"):
-            raise Skip("Xvfb is not installed")
+        if self.wine or self.xdisplay:
+            return self.xdisplay or self.env["DISPLAY"]
         ready, announce = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(announce), "-screen", "0",
-                                 "1024x768x24", "-nolisten", "tcp"], pass_fds=(announce,),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.start("Xvfb", "-displayfd", str(announce), "-screen", "0", "1024x768x24",
+                   "-nolisten", "tcp", pass_fds=(announce,))
         os.close(announce)
-        self.cleanups.append(lambda: (xvfb.terminate(), xvfb.wait()))
-        number = started(xvfb, ready, 20)
+        display = self.xdisplay = ":" + first_line(ready, 20)
         os.close(ready)
-        self.xdisplay = ":" + number
         # Until a client gets in.
-        wait_for(lambda: subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=self.xdisplay),
-                                        capture_output=True).returncode == 0, 10, 0.1)
-        return self.xdisplay
+        wait_for(lambda: subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=display),
+                                        **QUIET).returncode == 0, 10, 0.1)
+        return display
 
     def start_running(self, kind, name):
-        """A process named name from another folder; returns how to stop it."""
+        """A process of that name from another folder, until the run ends."""
         elsewhere = tempfile.mkdtemp(dir=self.tmp)
         named = os.path.join(elsewhere, name)
+        argv = [named, "30"]
         if kind in ("copy", "replaced"):
             shutil.copy("/bin/sleep", named)
-            argv = [named, "30"]
             if kind == "replaced":
                 # Started through another name, so only the executable's own
                 # name, whose file is then replaced, can tell.
@@ -301,83 +269,64 @@ class Case:
             argv = [named]
         elif kind == "symlink":
             os.symlink("/bin/sleep", named)
-            argv = [named, "30"]
         elif kind == "argument":
             argv = ["/bin/sh", "-c", "sleep 30; :", name]
-        elif kind == "wine":
+        else:
             shutil.copy(os.path.join(self.args.build, "standin_download.exe"), named)
-            argv = ["wine", named, "--stay"]
-        # Popen returns once the program is executing.
-        process = subprocess.Popen(argv, start_new_session=True, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # The stand-in stays until a file "stop" appears beside it.
+            stayer = self.start("wine", named, "--stay", stop=lambda: (
+                open(os.path.join(elsewhere, "stop"), "w").close(), stayer.wait(90)))
+            return self.check(wait_for(lambda: os.path.exists(os.path.join(elsewhere, "ready")),
+                                       30), "the running stand-in did not start")
+        # Popen returns once the program runs.
+        process = self.start(*argv, start_new_session=True,
+                             stop=lambda: (os.killpg(process.pid, signal.SIGKILL), process.wait()))
         if kind == "replaced":
             os.remove(named)
             with open(named, "w") as out:
                 out.write("a newer program")
-        if kind != "wine":
-            return lambda: (os.killpg(process.pid, signal.SIGKILL), process.wait())
-        self.check(wait_for(lambda: os.path.exists(os.path.join(elsewhere, "ready")), 30),
-                   "the running stand-in did not start")
-
-        def stop():
-            open(os.path.join(elsewhere, "stop"), "w").close()
-            try:
-                process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-        return stop
 
     def one_run(self, run):
         windowed = self.wine or one(run, "display") == "yes"
-        env = dict(self.env)
-        if windowed:
-            env["DISPLAY"] = self.display()
+        env = dict(self.env, DISPLAY=self.display()) if windowed else dict(self.env)
         if "linger" in run:
             env["FIRSTLOAD_TEST_LINGER"] = one(run, "linger")
         if os.path.exists(self.requests):
             os.remove(self.requests)
-        stop_running = self.start_running(*one(run, "running").split(" ", 1)) \
-            if "running" in run else None
+        stops = len(self.cleanups)
+        if "running" in run:
+            self.start_running(*one(run, "running").split(" ", 1))
 
         def inherit_signals():
             signal.signal(signal.SIGHUP, signal.SIG_IGN)
             signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR1})
         closed = one(run, "output") == "closed"
+        gone, out = os.pipe() if closed else (None, subprocess.PIPE)
         if closed:
-            gone, out = os.pipe()
             os.close(gone)
-        command = (["wine", os.path.join(self.app, "FirstLoad.exe")] if self.wine
-                   else [os.path.join(self.app, "FirstLoad")])
+        process = subprocess.Popen(
+            ["wine", os.path.join(self.app, "FirstLoad.exe")] if self.wine else
+            [os.path.join(self.app, "FirstLoad")], cwd=self.cwd, env=env,
+            stdin=subprocess.DEVNULL, stdout=out if closed else subprocess.DEVNULL, stderr=out,
+            preexec_fn=inherit_signals if one(run, "signals") == "inherited" else None)
+        err = bytearray()
+        reader = threading.Thread(target=lambda: closed or err.extend(process.stderr.read()))
+        reader.start()
+        if closed:
+            os.close(out)
+        if windowed and "message" in run:
+            self.dismiss(process, env["DISPLAY"])
         try:
-            process = subprocess.Popen(
-                command, cwd=self.cwd, env=env, stdin=subprocess.DEVNULL,
-                stdout=out if closed else subprocess.DEVNULL,
-                stderr=out if closed else subprocess.PIPE,
-                preexec_fn=inherit_signals if one(run, "signals") == "inherited" else None)
-            if closed:
-                os.close(out)
-            err = bytearray()
-            reader = threading.Thread(target=lambda: err.extend(process.stderr.read())) \
-                if not closed else None
-            if reader:
-                reader.start()
-            message = one(run, "message")
-            if windowed and message is not None:
-                self.dismiss(process, env["DISPLAY"])
-            try:
-                status = process.wait(timeout=RUN_SECONDS)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                status = process.wait()
-                self.check(False, "FirstLoad did not end within %d s" % RUN_SECONDS)
-            if reader:
-                reader.join(10)
-                # Nothing it started keeps its standard error open.
-                self.check(not reader.is_alive(), "standard error stays open after the run")
-        finally:
-            if stop_running:
-                stop_running()
+            status = process.wait(timeout=120)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            status = process.wait()
+            self.check(False, "FirstLoad did not end in time")
+        reader.join(10)
+        # Nothing it started keeps its standard error open.
+        self.check(not reader.is_alive(), "standard error stays open after the run")
+        while len(self.cleanups) > stops:
+            self.cleanups.pop()()
         self.check(status == int(one(run, "status")), "exit status %d" % status)
         if not closed:
             self.check_stderr(run, bytes(err), windowed)
@@ -388,17 +337,14 @@ class Case:
         presses OK."""
         windows = []
 
-        def both_on_screen():
-            windows[:] = xdotool(display, "search", "--onlyvisible", "--name",
-                                 "^Zelvan.s Downloader$").split()
+        def both_shown():
+            windows[:] = xdotool(display, "search", "--onlyvisible", "--name", TITLE).split()
             return len(windows) >= 2
-        self.check(wait_for(both_on_screen, 60, 0.1) and len(windows) == 2,
-                   "the form and the message box: windows %r" % windows)
+        self.check(wait_for(both_shown, 60, 0.1) and len(windows) == 2, "the form and the message box: %r" % windows)
         deadline = time.monotonic() + 60
         while process.poll() is None and time.monotonic() < deadline:
             # Return in each window; the form takes no keys.
-            for window in xdotool(display, "search", "--onlyvisible", "--name",
-                                  "^Zelvan.s Downloader$").split():
+            for window in xdotool(display, "search", "--onlyvisible", "--name", TITLE).split():
                 xdotool(display, "windowfocus", "--sync", window)
                 xdotool(display, "key", "--clearmodifiers", "Return")
             time.sleep(0.5)
@@ -407,12 +353,11 @@ class Case:
         why, message = one(run, "why"), one(run, "message")
         address = " from http://127.0.0.1:%d%s" % (self.args.port, one(run, "query", ""))
         if self.wine:
-            # Wine's own lines may come between.
+            # Only FirstLoad's own lines: Wine may add its own.
             lines = [line for line in err.decode("cp1252", "replace").splitlines()
                      if line.startswith("FirstLoad")]
-            if not self.check(len(lines) == (why is not None), "standard error: %r" % lines):
-                return
-            if not lines:
+            if not self.check(len(lines) == (why is not None), "standard error: %r" % lines) \
+                    or not lines:
                 return
             head, tail, err = SAID, address, lines[0]
         else:
@@ -424,15 +369,12 @@ class Case:
         middle = err[len(head):len(err) - len(tail)]
         self.check(err.startswith(head) and err.endswith(tail) and
                    len(err) >= len(head) + len(tail) and "\n" not in middle and
-                   (why in middle if why is not None else not middle),
-                   "standard error: %r" % err)
+                   (why in middle if why is not None else not middle), "standard error: %r" % err)
 
     def check_files(self, run):
-        query = one(run, "query")
         if "service" in run:
-            requests = read(self.requests)
-            requests = requests.decode().splitlines() if requests else []
-            self.check(requests == ([query] if query else []), "requests: %r" % requests)
+            requests = (read(self.requests) or b"").decode().splitlines()
+            self.check(requests == run.get("query", []), "requests: %r" % requests)
         stored = read(os.path.join(self.app, "FeatDlods.txt"))
         if "row" in run:
             self.check(stored == b"".join(record(r.split("|")) for r in run["row"]),
@@ -440,60 +382,50 @@ class Case:
         else:
             self.check((stored is not None) == (one(run, "stored") == "yes"),
                        "stored list: %r" % stored)
-        self.check_launch(one(run, "launch"), one(run, "linger"))
+        self.check_launch(one(run, "launch"), "linger" in run)
         log, pattern = read(os.path.join(self.app, "NetError.log")), one(run, "log", "none")
-        if pattern == "none":
-            self.check(log is None, "error log: %r" % log)
-        else:
-            self.check(log is not None and re.fullmatch(
-                ".*".join(map(re.escape, pattern.split("*"))), log.decode("latin-1"), re.S),
-                "error log: %r" % log)
-        expected = set(self.installed)
-        expected |= {"FeatDlods.txt"} if stored is not None else set()
-        expected |= {"NetError.log"} if log is not None else set()
+        self.check(log is None if pattern == "none" else log is not None and re.fullmatch(
+            ".*".join(map(re.escape, pattern.split("*"))), log.decode("latin-1"), re.S),
+            "error log: %r" % log)
+        expected = self.installed | {name for name, there in (
+            ("FeatDlods.txt", stored is not None), ("NetError.log", log is not None)) if there}
         left = set(os.listdir(self.app))
-        self.check(left == expected, "the folder holds %r" % sorted(left - expected))
+        self.check(left == expected, "the folder holds %r" % sorted(left ^ expected))
         self.check(not os.listdir(self.cwd), "the working folder holds %r" % os.listdir(self.cwd))
 
-    def check_launch(self, launch, linger):
+    def check_launch(self, launch, lingers):
         update = os.path.join(self.app, "Update")
-        record = os.path.join(update, "started-with.txt")
-        seconds = (20 if launch != "none" else 3) if self.wine else \
-            (5 if launch != "none" else 0.5)
-        if not wait_for(lambda: os.path.exists(record), seconds):
-            self.check(launch == "none", "no program started")
-            return
-        if not self.check(launch != "none", "a program started: %r" % read(record)):
-            return
+        record = os.path.join(update, "started-with.")
+        started = wait_for(lambda: os.path.exists(record + "txt"),
+                           (20 if self.wine else 5) if launch != "none" else
+                           (3 if self.wine else 0.5))
+        line = read(record + "txt")
+        ok = self.check(started == (launch != "none"), "started: %r" % line)
         program, _, parameter = launch.partition(" ")
-        if self.wine:
-            # The shell quotes the program and puts the parameter after it.
-            line = read(record).decode("utf-8")
-            quoted = re.fullmatch(r'"([^"]*)" (.*)', line, re.S)
+        if ok and started and self.wine:
+            # The shell quotes the program and puts the parameter after it; a
+            # single-byte program reads the parameter in the ANSI code page.
+            quoted = re.fullmatch(r'"([^"]*)" (.*)', line.decode("utf-8"), re.S)
             self.check(quoted and ntpath.basename(quoted[1]) == program and
                        quoted[2] == parameter, "started as %r" % line)
-            # A single-byte program reads the parameter in the ANSI code page.
-            ansi = read(os.path.join(update, "started-with.ansi"))
-            quoted = re.fullmatch(rb'"([^"]*)" (.*)', ansi, re.S)
-            self.check(quoted and quoted[2] == parameter.encode("cp1252"), "ANSI line %r" % ansi)
-        else:
-            lines = read(record).split(b"\n")
-            self.check(lines == [program.encode(), b"1",
-                                 parameter.encode("utf-8", "surrogateescape"), b""],
-                       "started as %r" % lines)
-            # On its own: a session of its own, no signal blocked or ignored,
-            # not waited for.
-            self.check(int(read(record[:-4] + ".sid")) != os.getsid(0), "same session")
-            signals = read(record[:-4] + ".signals")
-            self.check(signals == CLEAN_SIGNALS, "started with signals %r" % signals)
-            if linger:
-                pid = int(read(record[:-4] + ".pid"))
+            ansi = read(record + "ansi")
+            self.check(re.fullmatch(rb'"[^"]*" ' + re.escape(parameter.encode("cp1252")), ansi),
+                       "started as %r in ANSI" % ansi)
+        elif ok and started:
+            self.check(line.split(b"\n") == [program.encode(), b"1", parameter.encode(
+                "utf-8", "surrogateescape"), b""], "started as %r" % line)
+            # On its own: in a session of its own, with no signal blocked or
+            # ignored, and not waited for.
+            self.check(int(read(record + "sid")) != os.getsid(0), "in the run's session")
+            self.check(read(record + "signals") == CLEAN_SIGNALS,
+                       "signals: %r" % read(record + "signals"))
+            if lingers:
                 try:
-                    os.kill(pid, signal.SIGKILL)
+                    os.kill(int(read(record + "pid")), signal.SIGKILL)
                 except ProcessLookupError:
                     self.check(False, "the run waited for the program")
-        for name in os.listdir(update):
-            if name.startswith("started-with"):
+        for name in os.listdir(update) if os.path.isdir(update) else []:
+            if name.startswith("started-with."):
                 os.remove(os.path.join(update, name))
 
 
@@ -516,10 +448,9 @@ def main():
             skipped += 1
             continue
         print("%s %s (%s)" % ("FAIL" if problems else "ok", path, title))
-        for problem in problems:
-            print("  " + problem)
+        print("".join("  %s\n" % problem for problem in problems), end="")
         failed += bool(problems)
-    return 1 if failed else SKIP if skipped else 0
+    return 1 if failed else 77 if skipped else 0
 
 
 if __name__ == "__main__":

@@ -301,7 +301,9 @@ class Case:
             signal.signal(signal.SIGHUP, signal.SIG_IGN)
             signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR1})
         closed = one(run, "output") == "closed"
-        gone, out = os.pipe() if closed else (None, subprocess.PIPE)
+        # Under Wine, processes of Wine's own may keep a pipe open: a file then.
+        err = open(os.path.join(self.tmp, "stderr"), "w+b") if self.wine else bytearray()
+        gone, out = os.pipe() if closed else (None, err if self.wine else subprocess.PIPE)
         if closed:
             os.close(gone)
         process = subprocess.Popen(
@@ -309,8 +311,7 @@ class Case:
             [os.path.join(self.app, "FirstLoad")], cwd=self.cwd, env=env,
             stdin=subprocess.DEVNULL, stdout=out if closed else subprocess.DEVNULL, stderr=out,
             preexec_fn=inherit_signals if one(run, "signals") == "inherited" else None)
-        err = bytearray()
-        reader = threading.Thread(target=lambda: closed or err.extend(process.stderr.read()))
+        reader = threading.Thread(target=lambda: process.stderr and err.extend(process.stderr.read()))
         reader.start()
         if closed:
             os.close(out)
@@ -328,6 +329,9 @@ class Case:
         while len(self.cleanups) > stops:
             self.cleanups.pop()()
         self.check(status == int(one(run, "status")), "exit status %d" % status)
+        if self.wine:
+            err.seek(0)
+            err = err.read()
         if not closed:
             self.check_stderr(run, bytes(err), windowed)
         self.check_files(run)

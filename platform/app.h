@@ -1,6 +1,8 @@
 // The application object: where the running program lives and what it is called.
 #pragma once
 
+#include <vector>
+
 #include "platform/types.h"
 
 namespace fl {
@@ -18,6 +20,13 @@ Text AppExeName();
 // Writes line and a line break to standard error, for a person or a script
 // at a terminal; nothing happens where there is none or the write fails.
 void WriteStandardError(const Text& line);
+
+// For command-line tools: the program's arguments as text (the first is the
+// program), a text to standard output as the platform's terminals read it,
+// and a path made absolute against the current folder.
+std::vector<Text> ProgramArguments(int argc, char** argv);
+void WriteStandardOutput(const Text& text);
+Text FullPath(const Text& path);
 
 // The name under which the platform lists the running application.
 void SetAppTitle(const Text& title);

@@ -3,26 +3,26 @@
 //
 //   recordfile dump [--cols N] [--encrypted] FILE
 //   recordfile put  [--cols N] [--encrypted] FILE KEY CELL...
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "ModMain/ModMain.h"
 #include "ModMain/recordfile/FileReadWrite.h"
+#include "platform/app.h"
 #include "platform/codepage.h"
 #include "platform/failure.h"
 #include "platform/files.h"
 
 namespace {
 
-using fl::FromUtf8;
 using fl::Text;
-using fl::ToUtf8;
+using fl::WriteStandardError;
+using fl::WriteStandardOutput;
 
 const char kUsage[] =
     "Usage:\n"
@@ -35,9 +35,15 @@ const char kUsage[] =
     "  --cols N      cells per record (default 26, as the product's files have)\n"
     "  --encrypted   the file's cells are enciphered\n";
 
-int Usage(const char* problem) {
-  if (problem != nullptr) std::fprintf(stderr, "recordfile: %s\n", problem);
-  std::fputs(kUsage, stderr);
+Text Number(long long n) {
+  const std::string digits = std::to_string(n);
+  return Text(digits.begin(), digits.end());
+}
+
+int Usage(const Text& problem) {
+  if (!problem.empty()) WriteStandardError(u"recordfile: " + problem);
+  const std::string usage = kUsage;
+  WriteStandardError(Text(usage.begin(), usage.end() - 1));
   return 2;
 }
 
@@ -46,48 +52,49 @@ int Usage(const char* problem) {
 class LogRelay {
  public:
   LogRelay() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "recordfile-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) != nullptr) folder_ = tmpl;
-    fl::AppPath = FromUtf8(folder_);
-  }
-  ~LogRelay() {
-    std::error_code ec;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+    // A private folder of a random name, as mkdtemp would make it.
+    std::random_device random;
+    const auto temp = std::filesystem::temp_directory_path();
+    for (int tries = 0; tries < 100 && folder_.empty(); ++tries) {
+      const auto candidate = temp / ("recordfile-" + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) folder_ = candidate;
+    }
+    fl::AppPath = folder_.empty() ? Text() : Text(folder_.u16string());
   }
   // Prints what the store logged; true when it logged anything.
   bool Relay() const {
-    const auto log = std::filesystem::path(folder_) / "NetError.log";
+    const auto log = folder_ / "NetError.log";
     if (folder_.empty() || !std::filesystem::exists(log)) return false;
-    std::string text = ToUtf8(fl::FromAnsi(fl::ReadFileBytes(FromUtf8(log.string()))));
+    const Text text = fl::FromAnsi(fl::ReadFileBytes(log.u16string()));
     size_t start = 0, end;
-    while ((end = text.find("\r\n", start)) != std::string::npos) {
-      std::string line = text.substr(start, end - start);
+    while ((end = text.find(u"\r\n", start)) != Text::npos) {
+      const Text line = text.substr(start, end - start);
       // Keep the description and the procedure; the rest is about the run.
-      size_t in = line.find(", in ");
-      std::fprintf(stderr, "recordfile: %s\n", line.substr(0, in).c_str());
+      WriteStandardError(u"recordfile: " + line.substr(0, line.find(u", in ")));
       start = end + 2;
     }
     return true;
   }
 
  private:
-  std::string folder_;
+  std::filesystem::path folder_;
 };
 
-std::vector<std::string> RowCells(const fl::FeatureGrid& grid, std::int32_t row) {
-  std::vector<std::string> cells;
-  for (std::int32_t c = 0; c < grid.Cols(); ++c) cells.push_back(ToUtf8(grid.TextMatrix(row, c)));
+fl::TextArray RowCells(const fl::FeatureGrid& grid, std::int32_t row) {
+  fl::TextArray cells;
+  for (std::int32_t c = 0; c < grid.Cols(); ++c) cells.push_back(grid.TextMatrix(row, c));
   return cells;
 }
 
-size_t DisplayWidth(const std::string& utf8) {
-  return static_cast<size_t>(
-      std::count_if(utf8.begin(), utf8.end(), [](char ch) { return (ch & 0xC0) != 0x80; }));
+// A text padded with spaces to width characters.
+Text Padded(const Text& text, size_t width) {
+  return text + Text(width > text.size() ? width - text.size() : 0, u' ');
 }
 
 int Dump(const Text& file, std::int16_t lastCol, fl::VBool encrypted) {
   if (!fl::FileExists(file)) {
-    std::fprintf(stderr, "recordfile: %s: no such file\n", ToUtf8(file).c_str());
+    WriteStandardError(u"recordfile: " + file + u": no such file");
     return 1;
   }
   LogRelay relay;
@@ -102,38 +109,39 @@ int Dump(const Text& file, std::int16_t lastCol, fl::VBool encrypted) {
   std::int32_t shown = 0;
   std::vector<size_t> width(static_cast<size_t>(grid.Cols()), 0);
   for (std::int32_t r = 0; r < grid.Rows(); ++r) {
-    auto cells = RowCells(grid, r);
+    const auto cells = RowCells(grid, r);
     for (size_t c = 0; c < cells.size(); ++c) {
-      width[c] = std::max(width[c], DisplayWidth(cells[c]));
+      width[c] = std::max(width[c], cells[c].size());
       if (!cells[c].empty()) shown = std::max(shown, static_cast<std::int32_t>(c) + 1);
     }
   }
   shown = std::max<std::int32_t>(shown, std::min<std::int32_t>(grid.Cols(), 1));
-  const size_t rowWidth = std::max<size_t>(std::to_string(grid.Rows()).size(), 3);
-  std::printf("%-*s", static_cast<int>(rowWidth), "row");
+  const size_t rowWidth = std::max<size_t>(Number(grid.Rows()).size(), 3);
+  Text table = Padded(u"row", rowWidth);
   for (std::int32_t c = 0; c < shown; ++c) {
-    width[c] = std::max(width[c], std::to_string(c).size());
-    std::printf(" | %-*d", static_cast<int>(width[c]), c);
+    width[c] = std::max(width[c], Number(c).size());
+    table += u" | " + Padded(Number(c), width[c]);
   }
-  std::printf("\n");
+  table += u"\n";
   for (std::int32_t r = 0; r < grid.Rows(); ++r) {
-    auto cells = RowCells(grid, r);
-    std::printf("%-*d", static_cast<int>(rowWidth), r);
+    const auto cells = RowCells(grid, r);
+    table += Padded(Number(r), rowWidth);
     for (std::int32_t c = 0; c < shown; ++c) {
-      const std::string& cell = cells[static_cast<size_t>(c)];
-      std::printf(" | %s%*s", cell.c_str(), static_cast<int>(width[c] - DisplayWidth(cell)), "");
+      table += u" | " + Padded(cells[static_cast<size_t>(c)], width[c]);
     }
-    std::printf("\n");
+    table += u"\n";
   }
-  std::printf("(%d record%s of %d cells)\n", grid.Rows(), grid.Rows() == 1 ? "" : "s", lastCol + 1);
+  table += u"(" + Number(grid.Rows()) + u" record" + (grid.Rows() == 1 ? u"" : u"s") + u" of " +
+           Number(lastCol + 1) + u" cells)\n";
+  WriteStandardOutput(table);
   return ok == fl::kTrue && !logged ? 0 : 1;
 }
 
 int Put(const Text& file, std::int16_t lastCol, fl::VBool encrypted, const Text& key,
         const std::vector<Text>& cells) {
   if (cells.size() > static_cast<size_t>(lastCol)) {
-    std::fprintf(stderr, "recordfile: %zu cells after the key, but a record has only %d\n",
-                 cells.size(), lastCol + 1);
+    WriteStandardError(u"recordfile: " + Number(static_cast<long long>(cells.size())) +
+                       u" cells after the key, but a record has only " + Number(lastCol + 1));
     return 2;
   }
   LogRelay relay;
@@ -150,40 +158,43 @@ int Put(const Text& file, std::int16_t lastCol, fl::VBool encrypted, const Text&
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<Text> all = fl::ProgramArguments(argc, argv);
+  const std::vector<Text> args(all.empty() ? all.begin() : all.begin() + 1, all.end());
   long cols = 26;
   fl::VBool encrypted = fl::kFalse;
-  std::vector<std::string> rest;
+  std::vector<Text> rest;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
-      std::fputs(kUsage, stdout);
+    if (args[i] == u"--help" || args[i] == u"-h") {
+      const std::string usage = kUsage;
+      WriteStandardOutput(Text(usage.begin(), usage.end()));
       return 0;
-    } else if (args[i] == "--encrypted") {
+    } else if (args[i] == u"--encrypted") {
       encrypted = fl::kTrue;
-    } else if (args[i] == "--cols") {
-      if (i + 1 == args.size()) return Usage("--cols needs a number");
-      char* end = nullptr;
-      cols = std::strtol(args[++i].c_str(), &end, 10);
-      if (*end != '\0' || cols < 1 || cols > 32767) return Usage("--cols takes 1 to 32767");
-    } else if (args[i].rfind("--", 0) == 0) {
-      return Usage(("unknown option " + args[i]).c_str());
+    } else if (args[i] == u"--cols") {
+      if (i + 1 == args.size()) return Usage(u"--cols needs a number");
+      const Text& number = args[++i];
+      const bool digits = !number.empty() && number.size() <= 5 &&
+                          std::all_of(number.begin(), number.end(),
+                                      [](char16_t ch) { return ch >= u'0' && ch <= u'9'; });
+      cols = digits ? std::stol(std::string(number.begin(), number.end())) : 0;
+      if (cols < 1 || cols > 32767) return Usage(u"--cols takes 1 to 32767");
+    } else if (args[i].rfind(u"--", 0) == 0) {
+      return Usage(u"unknown option " + args[i]);
     } else {
       rest.push_back(args[i]);
     }
   }
-  if (rest.empty()) return Usage(nullptr);
+  if (rest.empty()) return Usage(Text());
   const auto lastCol = static_cast<std::int16_t>(cols - 1);
-  const std::string command = rest[0];
-  if (command == "dump") {
-    if (rest.size() != 2) return Usage("dump takes one FILE");
-    return Dump(FromUtf8(std::filesystem::absolute(rest[1]).string()), lastCol, encrypted);
+  const Text command = rest[0];
+  if (command == u"dump") {
+    if (rest.size() != 2) return Usage(u"dump takes one FILE");
+    return Dump(fl::FullPath(rest[1]), lastCol, encrypted);
   }
-  if (command == "put") {
-    if (rest.size() < 3) return Usage("put takes FILE, KEY and the cells");
-    std::vector<Text> cells;
-    for (size_t i = 3; i < rest.size(); ++i) cells.push_back(FromUtf8(rest[i]));
-    return Put(FromUtf8(std::filesystem::absolute(rest[1]).string()), lastCol, encrypted,
-               FromUtf8(rest[2]), cells);
+  if (command == u"put") {
+    if (rest.size() < 3) return Usage(u"put takes FILE, KEY and the cells");
+    const std::vector<Text> cells(rest.begin() + 3, rest.end());
+    return Put(fl::FullPath(rest[1]), lastCol, encrypted, rest[2], cells);
   }
-  return Usage(("unknown command " + command).c_str());
+  return Usage(u"unknown command " + command);
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/posix/names.h"
 #include "platform/posix/oserror.h"
@@ -38,17 +39,42 @@ Text AppExeName() {
   return posix::FromNativeName(name);
 }
 
-void WriteStandardError(const Text& line) {
-  const std::string bytes = posix::NativeArgument(line) + "\n";
-  // One write where it fits, so lines of several writers do not interleave;
-  // a reader that has gone or a full disk just loses the line.
+namespace {
+
+// A reader that has gone or a full disk just loses the text.
+void WriteAll(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t w = ::write(STDERR_FILENO, bytes.data() + done, bytes.size() - done);
+    const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) return;
     done += static_cast<size_t>(w);
   }
+}
+
+}  // namespace
+
+void WriteStandardError(const Text& line) {
+  // One write where it fits, so lines of several writers do not interleave.
+  WriteAll(STDERR_FILENO, posix::NativeArgument(line) + "\n");
+}
+
+void WriteStandardOutput(const Text& text) {
+  WriteAll(STDOUT_FILENO, posix::NativeArgument(text));
+}
+
+std::vector<Text> ProgramArguments(int argc, char** argv) {
+  std::vector<Text> args;
+  for (int i = 0; i < argc; ++i) args.push_back(posix::FromNativeName(argv[i]));
+  return args;
+}
+
+Text FullPath(const Text& path) {
+  if (!path.empty() && path[0] == u'/') return path;
+  std::string cwd(4096, '\0');
+  if (::getcwd(cwd.data(), cwd.size()) == nullptr) posix::ThrowErrno(errno);
+  cwd.resize(std::strlen(cwd.c_str()));
+  return posix::FromNativeName(cwd) + (cwd == "/" ? u"" : u"/") + path;
 }
 
 }  // namespace fl

@@ -1,5 +1,9 @@
 #include "platform/app.h"
 
+#include <windows.h>
+
+#include <shellapi.h>
+
 #include <memory>
 #include <string>
 
@@ -68,6 +72,54 @@ Text AppExeName() {
   const size_t dot = name.find_last_of(u'.');
   if (dot != Text::npos && dot > 0) name.resize(dot);
   return name;
+}
+
+std::vector<Text> ProgramArguments(int, char**) {
+  // The wide command line: the narrow argv holds only what the ANSI code page
+  // can spell.
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<Text> args;
+  if (wide == nullptr) return args;
+  for (int i = 0; i < count; ++i) args.push_back(win32::FromWide(wide[i], wcslen(wide[i])));
+  LocalFree(wide);
+  return args;
+}
+
+void WriteStandardOutput(const Text& text) {
+  const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  Text lines;
+  for (char16_t ch : text) {
+    if (ch == u'\n') lines += u'\r';
+    lines += ch;
+  }
+  DWORD mode = 0, written = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    const std::wstring wide = win32::Wide(lines);
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  const std::string bytes = ToAnsi(lines);
+  for (size_t done = 0; done < bytes.size(); done += written) {
+    if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
+                   nullptr) ||
+        written == 0) {
+      return;
+    }
+  }
+}
+
+Text FullPath(const Text& path) {
+  const std::wstring wide = win32::Wide(path);
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n =
+        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) win32::ThrowLastError();
+    if (n < full.size()) return win32::FromWide(full.data(), n);
+    full.resize(n);
+  }
 }
 
 void WriteStandardError(const Text& line) {

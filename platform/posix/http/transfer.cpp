@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/http/fetch.h"
+#include "platform/version.h"
 
 namespace fl::http {
 
@@ -96,7 +97,7 @@ std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Respo
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, 20L);
   set(CURLOPT_HTTPHEADER, headers.get());
-  set(CURLOPT_USERAGENT, "FirstLoad/1.0");
+  set(CURLOPT_USERAGENT, "FirstLoad/" FIRSTLOAD_VERSION);
   set(CURLOPT_ACCEPT_ENCODING, "");
   // Cookies set along a redirect chain reach the next hop, in memory only.
   set(CURLOPT_COOKIEFILE, "");

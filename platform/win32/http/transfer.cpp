@@ -10,6 +10,7 @@
 
 #include "platform/failure.h"
 #include "platform/http/fetch.h"
+#include "platform/version.h"
 
 namespace fl::http {
 
@@ -79,7 +80,8 @@ std::string Narrow(const std::wstring& wide) {
 class Session {
  public:
   explicit Session(const std::atomic<bool>& cancel) : cancel_(cancel) {
-    handle_ = InternetOpenW(L"FirstLoad/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    handle_ = InternetOpenW(L"FirstLoad/" FIRSTLOAD_VERSION_WIDE, INTERNET_OPEN_TYPE_PRECONFIG,
+                            nullptr, nullptr, 0);
     if (handle_ == nullptr) return;
     Set(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
     Set(INTERNET_OPTION_CONNECT_RETRIES, 1);

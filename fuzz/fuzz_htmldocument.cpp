@@ -10,7 +10,8 @@
 #include <exception>
 #include <string>
 
-#include "platform/http/html.h"
+#include "platform/http/libxml.h"
+#include "platform/http/page.h"
 
 namespace {
 

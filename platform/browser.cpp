@@ -108,9 +108,14 @@ struct WebBrowser::Impl {
     if (handler) handler();
   }
 
-  static void Run(http::Stack* stack, std::string url, std::shared_ptr<Navigation> nav,
-                  std::weak_ptr<Impl> owner, std::uint64_t generation) {
-    http::Outcome outcome = stack->Load(url, nav->cancel);
+  static int Cancelled(const void* flag) {
+    return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+  }
+
+  static void Run(http::Stack* stack, std::string url, std::string caFile,
+                  std::shared_ptr<Navigation> nav, std::weak_ptr<Impl> owner,
+                  std::uint64_t generation) {
+    http::Outcome outcome = stack->Load(url, caFile, http::Cancel{&Cancelled, &nav->cancel});
     if (!nav->cancel) {
       PostEvent([nav, owner = std::move(owner), generation, outcome = std::move(outcome)] {
         nav->ReleaseSource();
@@ -143,8 +148,8 @@ void WebBrowser::Navigate(const Text& address, std::int32_t /*flags*/) {
   const std::uint64_t generation = impl_->generation;
   AddEventSource();
   try {
-    nav->thread = std::thread(&Impl::Run, stack, ToUtf8(address), nav, std::weak_ptr<Impl>(impl_),
-                              generation);
+    nav->thread = std::thread(&Impl::Run, stack, ToUtf8(address), ToUtf8(TrustedCaFile), nav,
+                              std::weak_ptr<Impl>(impl_), generation);
   } catch (const std::system_error&) {
     nav->ReleaseSource();
     Fail(desc::kOutOfMemory);

@@ -36,6 +36,11 @@ class WebBrowser {
   WebBrowser(const WebBrowser&) = delete;
   WebBrowser& operator=(const WebBrowser&) = delete;
 
+  // A PEM file of certificates trusted besides the system's, for a service
+  // whose authority is the tests' own; empty for none. Where the platform
+  // cannot take one (WinINet), only the system's count.
+  Text TrustedCaFile;
+
   // Handlers, run on the user-interface thread inside DoEvents.
   std::function<void()> DocumentComplete;
   std::function<void()> NavigateError;

@@ -3,7 +3,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/http/html.h"
+#include "platform/http/charset.h"
+#include "platform/http/libxml.h"
+#include "platform/http/page.h"
 
 namespace fl::http {
 
@@ -232,6 +234,10 @@ class PageNode final : public Node {
 void Quiet(void*, const char*, ...) {}
 
 }  // namespace
+
+void StartParser() {
+  xmlInitParser();
+}
 
 std::shared_ptr<const Node> ParsePage(const std::string& body, const std::string& contentType) {
   // Parser messages help nobody here; this keeps them off stderr for this thread.

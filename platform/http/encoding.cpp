@@ -3,7 +3,9 @@
 // Windows-1252.
 #include <string_view>
 
-#include "platform/http/html.h"
+#include "platform/http/charset.h"
+#include "platform/http/libxml.h"
+#include "platform/http/page.h"
 
 namespace fl::http {
 

@@ -2,10 +2,8 @@
 // and the stack that both build on it.
 #pragma once
 
-#include <atomic>
 #include <string>
 
-#include "platform/http/html.h"
 #include "platform/http/stack.h"
 
 namespace fl::http {
@@ -19,8 +17,10 @@ struct Response {
 // fetches.
 void StartTransfers();
 
-// GETs url into response; returns why it failed, or an empty string.
-std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Response* response);
+// GETs url into response, verifying a secure connection as Stack::Load
+// says; returns why it failed, or an empty string.
+std::string Fetch(const std::string& url, const std::string& caFile, const Cancel& cancel,
+                  Response* response);
 
 // The stack every platform hands out: Fetch, then the page parsed. Made once,
 // on the user-interface thread, before any navigation; never deleted.

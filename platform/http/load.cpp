@@ -1,4 +1,5 @@
 #include "platform/http/fetch.h"
+#include "platform/http/page.h"
 
 namespace fl::http {
 
@@ -10,17 +11,17 @@ class PageStack final : public Stack {
   // thread uses them.
   PageStack() {
     StartTransfers();
-    xmlInitParser();
+    StartParser();
   }
 
   // Never throws: nothing may cross the seam.
-  Outcome Load(const std::string& url, const std::atomic<bool>& cancel) override {
+  Outcome Load(const std::string& url, const std::string& caFile, const Cancel& cancel) override {
     Outcome outcome;
     try {
       Response response;
-      outcome.error = Fetch(url, cancel, &response);
+      outcome.error = Fetch(url, caFile, cancel, &response);
       if (!outcome.error.empty()) return outcome;
-      if (cancel) {
+      if (cancel()) {
         outcome.error = "cancelled";
         return outcome;
       }

@@ -4,7 +4,6 @@
 // own.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -27,6 +26,14 @@ class Node {
   virtual bool Value(std::string* value) const = 0;
 };
 
+// Asked now and then while a page loads; true stops the load. Plain C parts,
+// so that it can cross into a module.
+struct Cancel {
+  int (*cancelled)(const void* context);
+  const void* context;
+  bool operator()() const { return cancelled(context) != 0; }
+};
+
 struct Outcome {
   std::shared_ptr<const Node> document;  // null when the page did not load
   std::string error;                     // why not, for diagnostics
@@ -36,8 +43,11 @@ class Stack {
  public:
   virtual ~Stack() = default;
   // GETs url (UTF-8), following redirects, and parses the page. Blocks until
-  // it is done, fails, or cancel turns true. Safe on several threads at once.
-  virtual Outcome Load(const std::string& url, const std::atomic<bool>& cancel) = 0;
+  // it is done, fails, or cancel says so. A secure connection is verified
+  // against the system's certificates, and where the platform can, also
+  // against those of caFile (a PEM file; "" for none). Safe on several
+  // threads at once.
+  virtual Outcome Load(const std::string& url, const std::string& caFile, const Cancel& cancel) = 0;
 };
 
 // The platform's stack for the life of the process, set up on first use on

@@ -1,5 +1,6 @@
 // The browser's HTTP stack on POSIX: libFirstLoadHttp.so, loaded on the first
-// navigation and kept for the life of the process.
+// navigation and kept for the life of the process, seen through its plain C
+// table.
 #include <mutex>
 
 #include "platform/failure.h"
@@ -9,19 +10,74 @@
 
 namespace fl::http {
 
+namespace {
+
+class ModuleNode final : public Node {
+ public:
+  ModuleNode(const FirstLoadHttpApi* api, FirstLoadHttpNode* handle) : api_(api), handle_(handle) {}
+  ~ModuleNode() override { api_->release(handle_); }
+  ModuleNode(const ModuleNode&) = delete;
+  ModuleNode& operator=(const ModuleNode&) = delete;
+
+  Lookup Member(const std::string& name, std::shared_ptr<const Node>* found) const override {
+    FirstLoadHttpNode* member = nullptr;
+    const int lookup = api_->member(handle_, name.c_str(), &member);
+    if (lookup == 0) *found = std::make_shared<ModuleNode>(api_, member);
+    return lookup == 0 ? Lookup::kFound : lookup == 2 ? Lookup::kAmbiguous : Lookup::kMissing;
+  }
+
+  bool Value(std::string* value) const override {
+    char* text = nullptr;
+    if (api_->value(handle_, &text) == 0) return false;
+    *value = text;
+    api_->freeText(text);
+    return true;
+  }
+
+ private:
+  const FirstLoadHttpApi* api_;
+  FirstLoadHttpNode* handle_;
+};
+
+class ModuleStack final : public Stack {
+ public:
+  explicit ModuleStack(const FirstLoadHttpApi* api) : api_(api) {}
+
+  Outcome Load(const std::string& url, const std::string& caFile, const Cancel& cancel) override {
+    Outcome outcome;
+    char* why = nullptr;
+    FirstLoadHttpNode* page =
+        api_->load(url.c_str(), caFile.c_str(), cancel.cancelled, cancel.context, &why);
+    if (page != nullptr) {
+      outcome.document = std::make_shared<ModuleNode>(api_, page);
+    } else {
+      outcome.error = why != nullptr ? why : "out of memory";
+      api_->freeText(why);
+    }
+    return outcome;
+  }
+
+ private:
+  const FirstLoadHttpApi* api_;
+};
+
+}  // namespace
+
 Stack& PlatformStack() {
   static std::mutex mutex;
   static Stack* stack = nullptr;
   std::lock_guard<std::mutex> lock(mutex);
   if (stack == nullptr) {
     namespace module = posix::http;
-    auto factory = reinterpret_cast<module::Factory>(
-        posix::LoadModuleSymbol(module::kModuleFile, module::kFactorySymbol));
-    stack = factory(module::kInterfaceVersion);
-    if (stack == nullptr) {
+    auto entry = reinterpret_cast<module::Entry>(
+        posix::LoadModuleSymbol(module::kModuleFile, module::kEntrySymbol));
+    const FirstLoadHttpApi* api = entry(module::kInterfaceVersion);
+    if (api == nullptr) {
       Fail(u"Cannot load " + FromUtf8(module::kModuleFile) +
            u": it was built for another version of this program");
     }
+    // Lives as long as the process, as the module does.
+    stack = new ModuleStack(api);
   }
   return *stack;
 }

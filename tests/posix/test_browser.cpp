@@ -22,6 +22,7 @@
 #include "platform/events.h"
 #include "platform/failure.h"
 #include "platform/posix/events_posix.h"
+#include "platform/version.h"
 #include "tests/TestSupport.h"
 
 extern char** environ;
@@ -370,7 +371,7 @@ TEST_F(Browser, NothingIsCached) {
     EXPECT_EQ(Value("Form1", "hits"), hits);
     EXPECT_EQ(Value("Form1", "cache-control"), "no-cache");
     EXPECT_EQ(Value("Form1", "pragma"), "no-cache");
-    EXPECT_EQ(Value("Form1", "user-agent"), "FirstLoad/1.0");
+    EXPECT_EQ(Value("Form1", "user-agent"), "FirstLoad/" FIRSTLOAD_VERSION);
   }
 }
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "platform/http/fetch.h"
+#include "platform/http/charset.h"
 
 namespace fl::http {
 

@@ -28,7 +28,7 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
 // Called at least once a second even while nothing arrives, so a Stop is
 // noticed promptly.
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return static_cast<const std::atomic<bool>*>(user)->load() ? 1 : 0;
+  return (*static_cast<const Cancel*>(user))() ? 1 : 0;
 }
 
 // Why a transfer failed, in a few words a person at a terminal can act on.
@@ -67,7 +67,8 @@ void StartTransfers() {
   curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
-std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Response* response) {
+std::string Fetch(const std::string& url, const std::string& caFile, const Cancel& cancel,
+                  Response* response) {
   std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
   if (!curl) return "libcurl could not start a transfer";
   // Nothing is cached on this side, and no cache on the way may answer.
@@ -113,7 +114,12 @@ std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Respo
   set(CURLOPT_WRITEDATA, &sink);
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, OnProgress);
-  set(CURLOPT_XFERINFODATA, &cancel);
+  set(CURLOPT_XFERINFODATA, const_cast<Cancel*>(&cancel));
+  // Certificates and host names are always verified (libcurl's default);
+  // a test's own authority may come on top of the system's.
+  set(CURLOPT_SSL_VERIFYPEER, 1L);
+  set(CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!caFile.empty()) set(CURLOPT_CAINFO, caFile.c_str());
   set(CURLOPT_ERRORBUFFER, detail);
   if (rc != CURLE_OK) return std::string("libcurl refused an option: ") + curl_easy_strerror(rc);
 

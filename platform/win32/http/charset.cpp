@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/failure.h"
-#include "platform/http/fetch.h"
+#include "platform/http/charset.h"
 
 namespace fl::http {
 

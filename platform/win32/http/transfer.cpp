@@ -79,7 +79,7 @@ std::string Narrow(const std::wstring& wide) {
 // every call under way on it and its children.
 class Session {
  public:
-  explicit Session(const std::atomic<bool>& cancel) : cancel_(cancel) {
+  explicit Session(const Cancel& cancel) : cancel_(cancel) {
     handle_ = InternetOpenW(L"FirstLoad/" FIRSTLOAD_VERSION_WIDE, INTERNET_OPEN_TYPE_PRECONFIG,
                             nullptr, nullptr, 0);
     if (handle_ == nullptr) return;
@@ -118,7 +118,7 @@ class Session {
   void Watch() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!done_) {
-      if (cancel_) {
+      if (cancel_()) {
         InternetCloseHandle(handle_);
         closed_ = true;
         return;
@@ -127,7 +127,7 @@ class Session {
     }
   }
 
-  const std::atomic<bool>& cancel_;
+  const Cancel& cancel_;
   HINTERNET handle_ = nullptr;
   std::thread watcher_;
   std::mutex mutex_;
@@ -198,7 +198,10 @@ std::wstring Combine(const std::wstring& base, const std::wstring& relative) {
 // WinINet sets itself up on first use.
 void StartTransfers() {}
 
-std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Response* response) {
+// WinINet verifies against the system's certificates only; caFile is for
+// the tests of platforms that can take one.
+std::string Fetch(const std::string& url, const std::string& /*caFile*/, const Cancel& cancel,
+                  Response* response) {
   Session session(cancel);
   if (session.get() == nullptr) return Reason(GetLastError());
   std::wstring address = Wide(url);
@@ -207,7 +210,7 @@ std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Respo
     if (!IsWebAddress(address)) return "not an http or https address: " + Narrow(address);
     HINTERNET handle = InternetOpenUrlW(session.get(), address.c_str(), kHeaders,
                                         static_cast<DWORD>(-1), kFlags, 0);
-    if (cancel) {
+    if (cancel()) {
       if (handle != nullptr) session.CloseChild(handle);
       return "cancelled";
     }
@@ -234,13 +237,13 @@ std::string Fetch(const std::string& url, const std::atomic<bool>& cancel, Respo
     for (;;) {
       DWORD got = 0;
       if (!InternetReadFile(request.get(), chunk, sizeof chunk, &got)) {
-        return cancel ? "cancelled" : Reason(GetLastError());
+        return cancel() ? "cancelled" : Reason(GetLastError());
       }
       if (got == 0) break;
       if (response->body.size() + got > kMaxBody) return "the page is larger than 16 MiB";
       response->body.append(chunk, got);
     }
-    if (cancel) return "cancelled";
+    if (cancel()) return "cancelled";
     response->contentType = Narrow(QueryText(request.get(), HTTP_QUERY_CONTENT_TYPE));
     return "";
   }

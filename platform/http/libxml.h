@@ -1,6 +1,5 @@
-// The page code both backends share: the encoding a browser would read a page
-// in, the parse with libxml2 and the walk over its tree. Each backend converts
-// the bytes of a named encoding with the converters its OS has.
+// The libxml2 helpers of the page code: the parse options, the document's
+// owner and the walk over its elements. Only the page code includes it.
 #pragma once
 
 #include <libxml/HTMLparser.h>
@@ -9,28 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
-
-#include "platform/http/stack.h"
 
 namespace fl::http {
-
-// The page's text in UTF-8, read in the encoding a browser would pick.
-std::string DecodePage(const std::string& body, const std::string& contentType);
-
-// Null when libxml2 could not build a tree at all.
-std::shared_ptr<const Node> ParsePage(const std::string& body, const std::string& contentType);
-
-// Backend: the name it converts the encoding labelled label by (trimmed,
-// lower case, letters, digits and "-_.:" only), or "" when a browser would
-// ignore the label. "UTF-8", "UTF-16LE", "UTF-16BE" and "windows-1252" need
-// no lookup.
-std::string EncodingForLabel(const std::string& label);
-
-// Backend: bytes in encoding as UTF-8. Undecodable bytes become U+FFFD and
-// decoding goes on, as in browsers; the holes of the Windows code pages
-// become the C1 controls of the same value.
-std::string ConvertToUtf8(std::string_view bytes, const std::string& encoding);
 
 // Never the network, never past libxml2's nesting limit (no HTML_PARSE_HUGE).
 inline constexpr int kParseOptions = HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET |

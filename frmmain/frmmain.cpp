@@ -34,6 +34,7 @@ frmmainForm::frmmainForm() : lblWait(Design().labelText), window(Design()) {
   Myweb.DocumentComplete = [] { frmmain::Myweb_DocumentComplete(); };
   Myweb.NavigateError = [] { frmmain::Myweb_NavigateError(); };
   window.UserClosed = [] { frmmain::Form_Unload(); };
+  Myweb.TrustedCaFile = frmmain::FeatureServiceCaFile();
 }
 
 namespace frmmain {
@@ -64,7 +65,8 @@ WindowHandle hWnd() {
 
 void GetWebRetForFeatures(const Text& CustomerDetails) {
   Guarded(u"GetWebRetForFeatures", [&] {
-    const Text address = u"http://" + FeatureServiceHost() + u"/Features.aspx?" + CustomerDetails;
+    const Text address = FeatureServiceScheme() + u"://" + FeatureServiceHost() +
+                         u"/Features.aspx?" + CustomerDetails;
     Form().Myweb.Navigate(address, navNoReadFromCache | navNoWriteToCache);
   });
 }

@@ -37,8 +37,12 @@ WindowHandle hWnd();
 // at once; a browser event later hands the outcome over in WebRet.
 void GetWebRetForFeatures(const Text& CustomerDetails);
 
-// The feature web service's host, with ":port" where one is given.
+// The feature web service: its scheme ("http" or "https"), its host with
+// ":port" where one is given, and a certificate authority the build trusts
+// besides the system's (only the tests' own builds name one).
+Text FeatureServiceScheme();
 Text FeatureServiceHost();
+Text FeatureServiceCaFile();
 
 // Event handlers.
 void Form_Load();

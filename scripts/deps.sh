@@ -4,7 +4,7 @@ FIRSTLOAD_PACKAGES=(
   g++ cmake make pkg-config
   googletest libgtest-dev libbenchmark-dev
   libcurl4-openssl-dev libxml2-dev libgtk-3-dev
-  python3 xvfb x11-utils xdotool fonts-liberation locales strace
+  python3 xvfb x11-utils xdotool fonts-liberation locales strace openssl
 )
 
 # What the Windows build and its tests under Wine need besides.

@@ -11,7 +11,7 @@ a cell cannot hold a TAB (the grid starts a new column there), so a TAB in a
 name is sent as a space.
 
   feature_service.py [--port N] [--answer KIND] [--delay SECONDS] [--log FILE]
-                     [--browser-tests]
+                     [--browser-tests] [--tls CERT KEY]
 
 KIND is one of
   ok            the list built from the query (the default)
@@ -32,7 +32,8 @@ and, to try a client's defences, a hostile or broken service:
   deep          a page nested 100,000 elements deep, the form innermost
   garbage       binary garbage as text/html
 Prints "PORT <n>" once it listens; every request's path and query go to the
---log file, one line each. Listens on 127.0.0.1 only.
+--log file, one line each. Listens on 127.0.0.1 only; with --tls, over
+https with the certificate chain CERT and its key KEY (PEM files).
 
 With --browser-tests it also serves the browser's own tests, prints
 "START <token>" / "ABORT <token>" as slow answers begin and as their client
@@ -53,6 +54,7 @@ import http.server
 import os
 import random
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -349,12 +351,19 @@ def main():
     parser.add_argument("--delay", type=float, default=0.0)
     parser.add_argument("--log")
     parser.add_argument("--browser-tests", action="store_true")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     args = parser.parse_args()
     Handler.answer = args.answer
     Handler.delay = args.delay
     Handler.log_file = args.log
     Handler.browser_tests = args.browser_tests
     server = Server(("127.0.0.1", args.port), Handler)
+    if args.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*args.tls)
+        # The handshake happens on the connection's own thread.
+        server.socket = context.wrap_socket(server.socket, server_side=True,
+                                            do_handshake_on_connect=False)
     if args.browser_tests:
         # Never outlives the test that started it.
         threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)),

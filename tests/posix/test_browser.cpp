@@ -14,6 +14,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -24,6 +25,7 @@
 #include "platform/posix/events_posix.h"
 #include "platform/version.h"
 #include "tests/TestSupport.h"
+#include "tests/posix/TestSupportPosix.h"
 
 extern char** environ;
 
@@ -31,6 +33,7 @@ namespace fl {
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 using test::T;
 using test::U8;
 using Clock = std::chrono::steady_clock;
@@ -56,10 +59,13 @@ pid_t Spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd) {
 // picks itself.
 class Server {
  public:
-  Server() {
+  // With tls, the certificate chain and key it answers https with.
+  explicit Server(const std::vector<std::string>& tls = {}) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-    pid_ = Spawn({FIRSTLOAD_PYTHON, FIRSTLOAD_SERVICE, "--browser-tests"}, in[0], out[1]);
+    std::vector<std::string> args{FIRSTLOAD_PYTHON, FIRSTLOAD_SERVICE, "--browser-tests"};
+    if (!tls.empty()) args.insert(args.end(), {"--tls", tls[0], tls[1]});
+    pid_ = Spawn(args, in[0], out[1]);
     close(in[0]);
     close(out[1]);
     toServer_ = in[1];
@@ -76,7 +82,9 @@ class Server {
     close(fromServer_);
   }
   bool Up() const { return !port_.empty(); }
-  std::string Url(const std::string& target) const { return "http://127.0.0.1:" + port_ + target; }
+  std::string Url(const std::string& target, const std::string& origin = "http://127.0.0.1") const {
+    return origin + ":" + port_ + target;
+  }
   // Waits, at most bound, for the server to print line.
   bool Says(const std::string& line, std::chrono::seconds bound = 30s) {
     auto deadline = Clock::now() + bound;
@@ -382,6 +390,56 @@ TEST_F(Browser, GoesThroughTheProxyOfTheEnvironment) {
   unsetenv("http_proxy");
   ASSERT_EQ(events, "C");
   EXPECT_EQ(Value(), "proxied");
+}
+
+// A certificate authority of the test's own, made with openssl, and a
+// server certificate from it for localhost alone.
+struct TestAuthority {
+  test::TempDir dir;
+  std::string Path(const char* name) const { return (dir / name).string(); }
+  TestAuthority() {
+    test::WriteBytes(dir / "server.ext",
+                     "subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
+                     "extendedKeyUsage=serverAuth\n");
+    const std::string ca = " -CA " + Path("ca.pem") + " -CAkey " + Path("ca.key");
+    test::RunCommand("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout " + Path("ca.key") +
+                     " -out " + Path("ca.pem") + " -subj /CN=FirstLoad-test-authority 2>&1");
+    test::RunCommand("openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout " +
+                     Path("server.key") + " -out " + Path("server.csr") + " 2>&1");
+    test::RunCommand("openssl x509 -req -days 2 -in " + Path("server.csr") + ca +
+                     " -CAcreateserial -CAserial " + Path("ca.srl") + " -out " +
+                     Path("server.pem") + " -extfile " + Path("server.ext") + " 2>&1");
+  }
+};
+
+TEST_F(Browser, HttpsVerifiesTheCertificateAndTheHostName) {
+  TestAuthority authority;
+  ASSERT_TRUE(fs::exists(authority.Path("server.pem"))) << "openssl made no certificate";
+  Server tls({authority.Path("server.pem"), authority.Path("server.key")});
+  ASSERT_TRUE(tls.Up());
+  const std::string page = PageTarget(Form1("<input name=txtvalue value=secure>"));
+  struct Case {
+    const char* what;
+    bool trusted;        // the test's authority trusted besides the system's
+    const char* origin;  // the certificate names localhost only
+    const char* events;
+    const char* reason;
+  } cases[] = {
+      {"trusted authority, right name", true, "https://localhost", "C", ""},
+      {"the system's authorities only", false, "https://localhost", "E",
+       "the certificate was not accepted"},
+      {"trusted authority, another name", true, "https://127.0.0.1", "E",
+       "the certificate was not accepted"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    browser_.TrustedCaFile = c.trusted ? T(authority.Path("ca.pem")) : Text();
+    ASSERT_EQ(Load(tls.Url(page, c.origin)), c.events);
+    if (*c.events == 'C') {
+      EXPECT_EQ(Value(), "secure");
+    }
+    EXPECT_EQ(U8(browser_.FailureReason()).rfind(c.reason, 0), 0u) << U8(browser_.FailureReason());
+  }
 }
 
 TEST_F(Browser, EachNavigationRaisesOneEvent) {

@@ -48,6 +48,10 @@ std::string Reason(CURL* curl, CURLcode rc, const char* detail) {
     }
     case CURLE_OPERATION_TIMEDOUT:
       return "timed out";
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+      return std::string("the certificate was not accepted") + (detail[0] != '\0' ? ": " : "") +
+             detail;
     default:
       return detail[0] != '\0' ? std::string(curl_easy_strerror(rc)) + ": " + detail
                                : std::string(curl_easy_strerror(rc));

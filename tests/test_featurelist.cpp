@@ -8,7 +8,7 @@
 #ifdef FIRSTLOAD_PYTHON
 #include <sstream>
 
-#include "tests/TestSupportPosix.h"
+#include "tests/posix/TestSupportPosix.h"
 #endif
 
 namespace fl {

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "tests/TestSupport.h"
-#include "tests/TestSupportPosix.h"
+#include "tests/posix/TestSupportPosix.h"
 
 namespace fl::test::e2e {
 

@@ -16,7 +16,7 @@
 #include "platform/events.h"
 #include "platform/window.h"
 #include "tests/TestSupport.h"
-#include "tests/TestSupportPosix.h"
+#include "tests/posix/TestSupportPosix.h"
 
 namespace fl {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/TestSupportPosix.h"
+#include "tests/posix/TestSupportPosix.h"
 
 #include <poll.h>
 #include <signal.h>

@@ -106,11 +106,17 @@ bool ReadModeRA(Call& call, RawRecord& buffer) {
   ByteReader in(call.FilePath);
   while (!in.AtEnd()) {
     ReadRecord(in, buffer);
-    grid.SetRows(grid.Rows() + 1);
-    const std::int32_t row = grid.Rows() - 1;
-    for (size_t j = 0; j < buffer.size(); ++j) {
-      grid.SetTextMatrix(row, static_cast<std::int32_t>(j), CellText(buffer[j], call.encrypted));
+    // The row goes in whole: a grid row grown cell by cell is reallocated
+    // as it grows. A cell that cannot be deciphered still leaves the row
+    // with the cells before it.
+    TextArray cells(buffer.size());
+    try {
+      for (size_t j = 0; j < buffer.size(); ++j) cells[j] = CellText(buffer[j], call.encrypted);
+    } catch (...) {
+      grid.AddRow(std::move(cells));
+      throw;
     }
+    grid.AddRow(std::move(cells));
   }
   return true;
 }

@@ -78,7 +78,9 @@ Text CellText(const std::string& stored, bool encrypted) {
 }
 
 std::string StoredCell(const Text& text, bool encrypted) {
-  return ToAnsi(encrypted ? Encipher(text) : text);
+  // Two calls rather than one on a conditional, which would copy text
+  // whenever it is not enciphered.
+  return encrypted ? ToAnsi(Encipher(text)) : ToAnsi(text);
 }
 
 TextArray RecordText(const RawRecord& rec) {

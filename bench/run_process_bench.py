@@ -3,8 +3,9 @@
 side with its baseline in one run.
 
   common   the feature list is stored: FirstLoad against a floor program that
-           tests for the list and starts the same stand-in download program;
-           wall time (median of interleaved runs) and peak memory.
+           does the same job in plain C (reads the setup record, tests for the
+           list, walks /proc for a running download program, starts the same
+           stand-in); wall time (median of interleaved runs) and peak memory.
   waiting  a first run against the example service answering after a delay:
            FirstLoad's CPU time (user + system) as a share of its wall time.
 

@@ -69,15 +69,9 @@ Stack& PlatformStack() {
   std::lock_guard<std::mutex> lock(mutex);
   if (stack == nullptr) {
     namespace module = posix::http;
-    auto entry = reinterpret_cast<module::Entry>(
-        posix::LoadModuleSymbol(module::kModuleFile, module::kEntrySymbol));
-    const FirstLoadHttpApi* api = entry(module::kInterfaceVersion);
-    if (api == nullptr) {
-      Fail(u"Cannot load " + FromUtf8(module::kModuleFile) +
-           u": it was built for another version of this program");
-    }
     // Lives as long as the process, as the module does.
-    stack = new ModuleStack(api);
+    stack = new ModuleStack(posix::LoadModuleApi<FirstLoadHttpApi>(
+        module::kModuleFile, module::kEntrySymbol, module::kInterfaceVersion));
   }
   return *stack;
 }

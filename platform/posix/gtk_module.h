@@ -42,13 +42,10 @@ struct FirstLoadGtkApi {
 namespace fl::posix::gtk {
 
 inline constexpr char kModuleFile[] = "libFirstLoadGtk.so";
+// The entry: the table, for the version the program was built for.
 inline constexpr char kEntrySymbol[] = "FirstLoadGtkModule";
 // Bumped whenever FirstLoadGtkApi changes shape, so that a stale module is
 // refused rather than called through the wrong table.
 inline constexpr int kInterfaceVersion = 2;
-
-// The module's one export: its table, or null when version is not the one
-// the module was built for.
-using Entry = const FirstLoadGtkApi* (*)(int version);
 
 }  // namespace fl::posix::gtk

@@ -34,13 +34,10 @@ struct FirstLoadHttpApi {
 namespace fl::posix::http {
 
 inline constexpr char kModuleFile[] = "libFirstLoadHttp.so";
+// The entry: the table, for the version the program was built for.
 inline constexpr char kEntrySymbol[] = "FirstLoadHttpModule";
 // Bumped whenever FirstLoadHttpApi changes shape, so that a stale module is
 // refused rather than called through the wrong table.
 inline constexpr int kInterfaceVersion = 2;
-
-// The module's one export: its table, or null when version is not the one
-// the module was built for. The module is never unloaded.
-using Entry = const FirstLoadHttpApi* (*)(int version);
 
 }  // namespace fl::posix::http

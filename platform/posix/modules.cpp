@@ -24,4 +24,9 @@ void* LoadModuleSymbol(const char* fileName, const char* symbol) {
   return address;
 }
 
+void FailStaleModule(const char* fileName) {
+  Fail(u"Cannot load " + FromUtf8(fileName) +
+       u": it was built for another version of this program");
+}
+
 }  // namespace fl::posix

@@ -32,13 +32,8 @@ const FirstLoadGtkApi* Gui() {
   if (!HasDisplay()) return nullptr;
   try {
     namespace module = posix::gtk;
-    auto entry = reinterpret_cast<module::Entry>(
-        posix::LoadModuleSymbol(module::kModuleFile, module::kEntrySymbol));
-    const FirstLoadGtkApi* gui = entry(module::kInterfaceVersion);
-    if (gui == nullptr) {
-      Fail(u"Cannot load " + FromUtf8(module::kModuleFile) +
-           u": it was built for another version of this program");
-    }
+    const FirstLoadGtkApi* gui = posix::LoadModuleApi<FirstLoadGtkApi>(
+        module::kModuleFile, module::kEntrySymbol, module::kInterfaceVersion);
     if (gui->init(posix::EventWakeFd()) == 0) {
       WriteStandardError(u"FirstLoad: cannot open the display; going on without windows");
       return nullptr;

@@ -68,6 +68,20 @@ void Append(Text& out, char32_t c) {
   }
 }
 
+Text Decode(std::string_view bytes, char16_t (*forInvalid)(unsigned char byte)) {
+  Text out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    const char32_t c = DecodeAt(bytes, i);
+    if (c != kInvalid) {
+      Append(out, c);
+    } else {
+      out += forInvalid(static_cast<unsigned char>(bytes[i++]));
+    }
+  }
+  return out;
+}
+
 }  // namespace utf8
 
 std::string ToUtf8(const Text& text) {
@@ -81,14 +95,7 @@ std::string ToUtf8(const Text& text) {
 }
 
 Text FromUtf8(std::string_view bytes) {
-  Text out;
-  out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    const char32_t c = utf8::DecodeAt(bytes, i);
-    if (c == utf8::kInvalid) ++i;
-    utf8::Append(out, c == utf8::kInvalid ? U'\uFFFD' : c);
-  }
-  return out;
+  return utf8::Decode(bytes, [](unsigned char) { return u'\uFFFD'; });
 }
 
 }  // namespace fl

@@ -27,6 +27,10 @@ char32_t DecodeAt(std::string_view bytes, size_t& i);
 // lone surrogate is returned as it is.
 char32_t CodePointAt(const Text& text, size_t& i);
 
+// bytes as text; each byte that does not start a valid sequence becomes
+// forInvalid(byte), and decoding resumes at the next byte.
+Text Decode(std::string_view bytes, char16_t (*forInvalid)(unsigned char byte));
+
 void Append(std::string& out, char32_t c);  // as UTF-8
 void Append(Text& out, char32_t c);         // as UTF-16
 

@@ -42,20 +42,10 @@ const std::string& LocaleCharset() {
 
 // ---- UTF-8 ----
 
-// Each byte that does not start a valid sequence is escaped on its own, so
-// decoding resumes at the next byte.
+// Each byte that does not start a valid sequence is escaped on its own.
 Text DecodeUtf8(std::string_view bytes) {
-  Text out;
-  out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    const char32_t c = utf8::DecodeAt(bytes, i);
-    if (c != utf8::kInvalid) {
-      utf8::Append(out, c);
-    } else {
-      out += static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i++]));
-    }
-  }
-  return out;
+  return utf8::Decode(bytes,
+                      [](unsigned char b) { return static_cast<char16_t>(kEscapeBase + b); });
 }
 
 // False at the first unit that UTF-8 cannot spell (a lone surrogate other

@@ -222,16 +222,17 @@ class Case:
                 raise RuntimeError("localedef could not build " + self.env["LC_ALL"])
         self.requests = os.path.join(self.tmp, "service.log")
         if "service" in case:
-            self.start(sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"),
-                       "--port", str(self.args.port), "--answer", one(case, "service"),
-                       "--log", self.requests, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-            line = first_line(self.started.stdout.fileno(), 20)
+            service = self.start(
+                sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
+                str(self.args.port), "--answer", one(case, "service"), "--log", self.requests,
+                stdout=subprocess.PIPE)
+            line = first_line(service.stdout.fileno(), 20)
             if line != "PORT %d" % self.args.port:
                 raise RuntimeError("the example service did not start: %r" % line)
 
     def start(self, *argv, stop=None, **streams):
         """A helper process, ended with the case."""
-        process = self.started = subprocess.Popen(argv, **{**QUIET, **streams})
+        process = subprocess.Popen(argv, **{**QUIET, **streams})
         self.cleanups.append(stop or (lambda: (process.kill(), process.wait())))
         return process
 

@@ -42,10 +42,10 @@ XServer::XServer() {
   pid_ = pid;
   display_ = ":" + number;
   setenv("DISPLAY", display_.c_str(), 1);
-  // Make sure a client gets in before any test relies on it.
+  // Make sure a client gets in before any test relies on it, and stays.
   for (int tries = 0; tries < 100; ++tries) {
     if (::Display* d = XOpenDisplay(display_.c_str())) {
-      XCloseDisplay(d);
+      keeper_ = d;
       return;
     }
     usleep(100000);
@@ -53,6 +53,7 @@ XServer::XServer() {
 }
 
 XServer::~XServer() {
+  if (keeper_ != nullptr) XCloseDisplay(static_cast<::Display*>(keeper_));
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);

@@ -18,6 +18,10 @@ class XServer {
  private:
   int pid_ = -1;
   std::string display_;
+  // A client held for the server's life: when its last client leaves, Xvfb
+  // starts over, refusing connections for a moment and forgetting the root
+  // window's properties.
+  void* keeper_ = nullptr;
 };
 
 // Sends a window the close request that a title bar's close button sends.

@@ -28,6 +28,9 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   output      closed: standard output and error are a pipe with no reader
   signals     inherited: started with SIGHUP ignored and SIGUSR1 blocked
   linger      seconds that the started program keeps running
+  tls         trusted: the build that asks https://localhost, trusting the
+              tests' own authority (BUILD/testca, made here), and the service
+              answers with a certificate from it; untrusted: from another
   running     KIND NAME: a process named NAME runs meanwhile; KIND is copy,
               script, symlink, replaced, argument (of sh -c) or wine
 What a run (started from an empty working folder) must do:
@@ -38,6 +41,8 @@ What a run (started from an empty working folder) must do:
   message     the feature named by the failure message; windowed, the message
               box is over the form and is dismissed
   query       the one request the service gets; none when absent
+  page        the page a failed fetch names, where the service never saw the
+              request (a refused certificate); query when absent
   stored      none or yes (FeatDlods.txt); or 'row:' lines, its exact records,
               cells split at '|'
   launch      none or PROGRAM PARAMETER: the one start of a download program
@@ -104,6 +109,29 @@ def parse(path, platform):
 
 def one(block, key, default=None):
     return block[key][-1] if key in block else default
+
+
+def server_certificate(folder):
+    """A certificate authority in folder (made once) and a certificate from it
+    for localhost; the certificate's and its key's paths."""
+    os.makedirs(folder, exist_ok=True)
+    at = lambda name: os.path.join(folder, name)
+    steps = [
+        ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", at("ca.key"),
+         "-out", at("ca.pem"), "-subj", "/CN=FirstLoad-test-authority"],
+        ["req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",
+         at("server.key"), "-out", at("server.csr")],
+        ["x509", "-req", "-days", "2", "-in", at("server.csr"), "-CA", at("ca.pem"), "-CAkey",
+         at("ca.key"), "-CAcreateserial", "-CAserial", at("ca.srl"), "-out", at("server.pem"),
+         "-extfile", at("server.ext")],
+    ]
+    if not os.path.exists(at("server.pem")):
+        with open(at("server.ext"), "w") as ext:
+            ext.write("subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
+                      "extendedKeyUsage=serverAuth\n")
+        for step in steps[0 if not os.path.exists(at("ca.pem")) else 1:]:
+            subprocess.run(["openssl"] + step, check=True, **QUIET)
+    return [at("server.pem"), at("server.key")]
 
 
 def record(cells):
@@ -181,8 +209,10 @@ class Case:
         self.cwd = os.path.join(self.tmp, "cwd")
         os.makedirs(self.cwd)
         os.makedirs(os.path.join(self.app, "Update"))
+        self.tls = one(case, "tls")
+        program = "testhost-tls/FirstLoad" if self.tls else "testhost/FirstLoad"
         files = {"FirstLoad.exe": "testhost/FirstLoad.exe"} if self.wine else {
-            "FirstLoad": "testhost/FirstLoad", "libFirstLoadHttp.so": "libFirstLoadHttp.so",
+            "FirstLoad": program, "libFirstLoadHttp.so": "libFirstLoadHttp.so",
             "libFirstLoadGtk.so": "libFirstLoadGtk.so"}
         files.pop(one(case, "without"), None)
         for name, built in files.items():
@@ -222,10 +252,16 @@ class Case:
                 raise RuntimeError("localedef could not build " + self.env["LC_ALL"])
         self.requests = os.path.join(self.tmp, "service.log")
         if "service" in case:
+            tls = []
+            if self.tls:
+                # The build trusts the authority in BUILD/testca; the other is a stranger.
+                trusted = os.path.join(build, "testca")
+                authority = trusted if self.tls == "trusted" else os.path.join(self.tmp, "ca")
+                tls = ["--tls"] + server_certificate(authority)
             service = self.start(
                 sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
                 str(self.args.port), "--answer", one(case, "service"), "--log", self.requests,
-                stdout=subprocess.PIPE)
+                *tls, stdout=subprocess.PIPE)
             line = first_line(service.stdout.fileno(), 20)
             if line != "PORT %d" % self.args.port:
                 raise RuntimeError("the example service did not start: %r" % line)
@@ -356,7 +392,9 @@ class Case:
 
     def check_stderr(self, run, err, windowed):
         why, message = one(run, "why"), one(run, "message")
-        address = " from http://127.0.0.1:%d%s" % (self.args.port, one(run, "query", ""))
+        origin = "https://localhost" if self.tls else "http://127.0.0.1"
+        page = one(run, "page", one(run, "query", ""))
+        address = " from %s:%d%s" % (origin, self.args.port, page)
         if self.wine:
             # Only FirstLoad's own lines: Wine may add its own.
             lines = [line for line in err.decode("cp1252", "replace").splitlines()

@@ -7,6 +7,10 @@
 
 namespace fl {
 
+bool AnsiPageIsSingleByte() {
+  return os::AnsiPageIsSingleByte();
+}
+
 std::int16_t AnsiCode(char16_t ch) {
   std::string bytes;
   if (!os::AnsiBytesOf(ch, &bytes) || bytes.empty() || bytes.size() > 2) return 63;

@@ -2,6 +2,7 @@
 // text and the bytes of record files, the error log and query values.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,13 +17,22 @@ int AnsiCodePage();
 // platform has no conversion for it.
 void SetAnsiCodePage(int codePage);
 
+// True when every character of the code page is one byte, so that a text's
+// bytes convert one by one.
+bool AnsiPageIsSingleByte();
+
 // Text to ANSI bytes; a character the code page cannot represent becomes "?".
 std::string ToAnsi(const Text& text);
+// The same appended to out: for writing record files without a string a cell.
+void AppendAnsi(const Text& text, std::string& out);
 
 // ANSI bytes to text.
 Text FromAnsi(const std::string& bytes);
 // The same into out, reusing its storage: for the cells of record files.
 void FromAnsi(const std::string& bytes, Text& out);
+// The same from n bytes where they lie, such as in a file's read buffer.
+Text FromAnsi(const char* bytes, std::size_t n);
+void FromAnsi(const char* bytes, std::size_t n, Text& out);
 
 // The code of one character in the code page as a signed 16-bit number: 0 to
 // 255 for a single byte, lead * 256 + trail (wrapped to 16 bits) for a

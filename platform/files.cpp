@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "platform/failure.h"
@@ -58,13 +59,18 @@ void WriteFileBytes(const Text& path, const std::string& bytes, bool truncate) {
 
 struct ByteReader::Impl {
   os::File file = os::kNoFile;
-  char buffer[kBufferSize];
+  char* buffer = ownBuffer;
+  std::size_t size = kBufferSize;
   std::size_t pos = 0, len = 0;
+  // Only a record longer than the buffer, which Peek must show whole, needs a
+  // bigger one.
+  std::unique_ptr<char[]> bigger;
+  char ownBuffer[kBufferSize];
 
   // Refills the buffer; false at the end of the file.
   bool Fill() {
     if (pos < len) return true;
-    len = os::ReadSome(file, buffer, sizeof buffer);
+    len = os::ReadSome(file, buffer, size);
     pos = 0;
     return len > 0;
   }
@@ -95,6 +101,37 @@ void ByteReader::Read(std::size_t n, std::string& out) {
     impl_->pos += take;
     n -= take;
   }
+}
+
+std::string_view ByteReader::Peek(std::size_t n) {
+  Impl& r = *impl_;
+  if (r.file == os::kNoFile) Fail(desc::kBadFileName);
+  if (r.len - r.pos < n) {
+    // What is left moves to the front, and the buffer grows only as far as
+    // the file really holds bytes for: a count in a damaged file does not
+    // make it take memory the file cannot fill.
+    std::memmove(r.buffer, r.buffer + r.pos, r.len - r.pos);
+    r.len -= r.pos;
+    r.pos = 0;
+    while (r.len < n) {
+      if (r.len == r.size) {
+        const std::size_t size = std::max(n, 2 * r.size);
+        auto bigger = std::make_unique_for_overwrite<char[]>(size);
+        std::memcpy(bigger.get(), r.buffer, r.len);
+        r.bigger = std::move(bigger);
+        r.buffer = r.bigger.get();
+        r.size = size;
+      }
+      const std::size_t got = os::ReadSome(r.file, r.buffer + r.len, r.size - r.len);
+      if (got == 0) Fail(desc::kPastEnd);
+      r.len += got;
+    }
+  }
+  return {r.buffer + r.pos, r.len - r.pos};
+}
+
+void ByteReader::Skip(std::size_t n) {
+  impl_->pos += std::min(n, impl_->len - impl_->pos);
 }
 
 void ByteReader::Close() {

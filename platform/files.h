@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/types.h"
 
@@ -60,6 +61,14 @@ class ByteReader {
   // Reads exactly n bytes into out; fails with "Input past end of file" when
   // the file ends first.
   void Read(std::size_t n, std::string& out);
+  // The bytes from the current place on, at least n of them, in one piece in
+  // the reader's buffer, so that they can be looked at without copying them
+  // out; fails with "Input past end of file" when the file ends first.
+  // Nothing is consumed. The bytes stay valid until the next call on the
+  // reader.
+  std::string_view Peek(std::size_t n);
+  // Consumes n of the bytes that Peek has shown.
+  void Skip(std::size_t n);
   void Close();
 
  private:

@@ -3,6 +3,7 @@
 #include "ModMain/encoding/Encrypt.h"
 #include "ModMain/errorlog/Guarded.h"
 #include "ModMain/recordfile/RecordCells.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -84,12 +85,13 @@ bool ReadModeR(Call& call, RawRecord& buffer) {
   const long keyCol = ReadKeyColumn(call, in, buffer, header).column;
 
   KeyMatcher key(call.KeyValue, call.encrypted);
+  RecordWalker record(in, buffer.size());
   while (!in.AtEnd()) {
-    ReadRecord(in, buffer);
-    if (key.Matches(buffer[Subscript(keyCol, buffer.size())])) {
+    record.Next();
+    if (key.Matches(record.Cell(Subscript(keyCol, buffer.size())))) {
       for (size_t j = 0; j < buffer.size(); ++j) {
         call.RecArray[Subscript(static_cast<long>(j), call.RecArray.size())] =
-            CellText(buffer[j], call.encrypted);
+            CellText(record.Cell(j), call.encrypted);
       }
       return true;
     }
@@ -104,14 +106,24 @@ bool ReadModeRA(Call& call, RawRecord& buffer) {
   grid.SetCols(call.LastCol + 1);
   grid.SetRows(0);
   ByteReader in(call.FilePath);
+  RecordWalker record(in, buffer.size());
   while (!in.AtEnd()) {
-    ReadRecord(in, buffer);
+    record.Next();
     // The row goes in whole: a grid row grown cell by cell is reallocated
     // as it grows. A cell that cannot be deciphered still leaves the row
     // with the cells before it.
     TextArray cells(buffer.size());
     try {
-      for (size_t j = 0; j < buffer.size(); ++j) cells[j] = CellText(buffer[j], call.encrypted);
+      for (size_t j = 0; j < buffer.size(); ++j) {
+        // A plain cell is converted straight into the row's own; an
+        // enciphered one that fails to decipher stays empty.
+        const std::string_view stored = record.Cell(j);
+        if (call.encrypted) {
+          cells[j] = CellText(stored, true);
+        } else {
+          FromAnsi(stored.data(), stored.size(), cells[j]);
+        }
+      }
     } catch (...) {
       grid.AddRow(std::move(cells));
       throw;

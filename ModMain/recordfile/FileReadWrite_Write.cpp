@@ -152,12 +152,15 @@ bool WriteModeWA(Call& call, RawRecord& buffer) {
   if (call.Grid == nullptr) Fail(desc::kNoObject);
   const FeatureGrid& grid = *call.Grid;
   const std::int32_t lastRow = grid.Rows() - 1;
+  // Each record is converted into one reused piece of memory, counts and
+  // all, and written from there.
+  RecordEncoder record(call.encrypted);
   for (std::int32_t row = 0; row <= lastRow; ++row) {
+    record.Clear();
     for (size_t j = 0; j < buffer.size(); ++j) {
-      buffer[j] = StoredCell(grid.TextMatrix(row, static_cast<std::int32_t>(j)), call.encrypted);
+      record.Add(grid.TextMatrix(row, static_cast<std::int32_t>(j)));
     }
-    WriteRecord(out, buffer);
-    ClearRecord(buffer);
+    out.Write(record.Bytes());
   }
   out.Commit();
   temp.ReplaceTarget(call.FilePath);

@@ -20,32 +20,45 @@ size_t CountAt(const char* bytes) {
 
 }  // namespace
 
+void RecordWalker::Next() {
+  // The counts are walked first, asking the reader for more only where the
+  // bytes it shows run out, so that a file that ends inside the record fails
+  // before any of it is looked at.
+  const std::size_t cells = Cells();
+  std::string_view shown;
+  std::size_t at = 0;
+  for (std::size_t k = 0; k < cells; ++k) {
+    if (shown.size() < at + 2) shown = in_.Peek(at + 2);
+    starts_[k] = at;
+    at += 2 + CountAt(shown.data() + at);
+  }
+  starts_[cells] = at;
+  if (shown.size() < at) shown = in_.Peek(at);
+  base_ = shown.data();
+  in_.Skip(at);
+}
+
 void ReadRecord(ByteReader& in, RawRecord& rec) {
   if (rec.empty()) return;
-  // Each cell is read together with the next cell's count: half as many
-  // reads, the same bytes in the same order, so a file that ends inside the
-  // record fails just the same.
-  std::string count;
-  in.Read(2, count);
-  size_t length = CountAt(count.data());
-  for (size_t k = 0; k + 1 < rec.size(); ++k) {
-    std::string& cell = rec[k];
-    in.Read(length + 2, cell);
-    const size_t next = CountAt(cell.data() + length);
-    cell.resize(length);
-    length = next;
-  }
-  in.Read(length, rec.back());
+  RecordWalker walker(in, rec.size());
+  walker.Next();
+  for (size_t k = 0; k < rec.size(); ++k) rec[k].assign(walker.Cell(k));
 }
+
+namespace {
+
+[[noreturn]] void FailCellTooLong(size_t bytes) {
+  Fail(Text(desc::kOverflow) + u": a cell of " + FromUtf8(std::to_string(bytes)) +
+       u" bytes does not fit a record file");
+}
+
+}  // namespace
 
 void WriteRecord(ByteWriter& out, const RawRecord& rec) {
   for (const auto& cell : rec) {
     // A longer cell cannot be described by the count; refusing it keeps the
     // file readable.
-    if (cell.size() > 0xFFFF) {
-      Fail(Text(desc::kOverflow) + u": a cell of " + FromUtf8(std::to_string(cell.size())) +
-           u" bytes does not fit a record file");
-    }
+    if (cell.size() > 0xFFFF) FailCellTooLong(cell.size());
   }
   size_t total = 0;
   for (const auto& cell : rec) total += 2 + cell.size();
@@ -57,6 +70,31 @@ void WriteRecord(ByteWriter& out, const RawRecord& rec) {
     bytes.append(count, 2).append(cell);
   }
   out.Write(bytes);
+}
+
+void RecordEncoder::Add(const Text& text) {
+  // The count goes in front once the cell's bytes are known.
+  const size_t at = bytes_.size();
+  bytes_.append(2, '\0');
+  if (encrypted_) {
+    AppendAnsi(Encipher(text), bytes_);
+  } else {
+    AppendAnsi(text, bytes_);
+  }
+  const size_t n = bytes_.size() - at - 2;
+  if (n > 0xFFFF) {
+    // Refused once every cell of the record is converted, as WriteRecord
+    // refuses it, so that a cell the cipher fails on further on fails first.
+    if (tooLong_ == 0) tooLong_ = n;
+    return;
+  }
+  bytes_[at] = static_cast<char>(n & 0xFF);
+  bytes_[at + 1] = static_cast<char>(n >> 8);
+}
+
+const std::string& RecordEncoder::Bytes() const {
+  if (tooLong_ != 0) FailCellTooLong(tooLong_);
+  return bytes_;
 }
 
 // The cipher gives up on texts longer than its counter and hands back
@@ -73,8 +111,9 @@ Text Encipher(const Text& text) {
   return Encrypt(text, write);
 }
 
-Text CellText(const std::string& stored, bool encrypted) {
-  return encrypted ? Decipher(FromAnsi(stored)) : FromAnsi(stored);
+Text CellText(std::string_view stored, bool encrypted) {
+  return encrypted ? Decipher(FromAnsi(stored.data(), stored.size()))
+                   : FromAnsi(stored.data(), stored.size());
 }
 
 std::string StoredCell(const Text& text, bool encrypted) {
@@ -96,11 +135,49 @@ std::size_t Subscript(long i, std::size_t n) {
 }
 
 KeyMatcher::KeyMatcher(const Text& keyValue, bool encrypted)
-    : keyValue_(keyValue), encrypted_(encrypted), wanted_(UpperText(TrimSpaces(keyValue))) {}
+    : keyValue_(keyValue),
+      encrypted_(encrypted),
+      singleByte_(!encrypted && AnsiPageIsSingleByte()),
+      wanted_(UpperText(TrimSpaces(keyValue))) {}
 
-bool KeyMatcher::Matches(const std::string& stored) {
+void KeyMatcher::LearnChar(unsigned char b) {
+  const char byte = static_cast<char>(b);
+  FromAnsi(&byte, 1, scratch_);
+  if (scratch_.size() != 1) {
+    // Not a page of one character a byte after all: compare texts.
+    singleByte_ = false;
+    char_[b] = 0;
+    return;
+  }
+  char_[b] = scratch_[0];
+  known_[b] |= kChar;
+}
+
+void KeyMatcher::LearnUpper(unsigned char b) {
+  upper_[b] = UpperUnit(CharOf(b));
+  if (singleByte_) known_[b] |= kUpper;
+}
+
+bool KeyMatcher::MatchesBytes(std::string_view stored) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(stored.data());
+  size_t first = 0, last = stored.size();
+  while (first < last && CharOf(bytes[first]) == u' ') ++first;
+  while (last > first && CharOf(bytes[last - 1]) == u' ') --last;
+  if (first == last) return wanted_.empty();
+  if (last - first != wanted_.size()) return false;
+  for (size_t i = 0; i < wanted_.size(); ++i) {
+    if (UpperOf(bytes[first + i]) != wanted_[i]) return false;
+  }
+  return true;
+}
+
+bool KeyMatcher::Matches(std::string_view stored) {
   if (encrypted_) return KeyEquals(CellText(stored, true), keyValue_);
-  FromAnsi(stored, scratch_);
+  if (singleByte_) {
+    const bool matched = MatchesBytes(stored);
+    if (singleByte_) return matched;
+  }
+  FromAnsi(stored.data(), stored.size(), scratch_);
   const size_t first = scratch_.find_first_not_of(u' ');
   if (first == Text::npos) return wanted_.empty();
   const size_t length = scratch_.find_last_not_of(u' ') - first + 1;

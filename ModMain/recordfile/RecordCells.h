@@ -3,8 +3,10 @@
 // to FileReadWrite's handler.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/files.h"
@@ -35,14 +37,55 @@ bool ReadModeRA(Call& call, RawRecord& buffer);
 bool WriteModeW(Call& call, RawRecord& buffer);
 bool WriteModeWA(Call& call, RawRecord& buffer);
 
+// The records of a file one at a time, each looked at where it lies in the
+// reader's buffer rather than copied out cell by cell.
+class RecordWalker {
+ public:
+  RecordWalker(ByteReader& in, std::size_t cells) : in_(in), starts_(cells + 1) {}
+
+  // Reads the next record whole; fails with "Input past end of file" when
+  // the file ends inside it. Its cells stay readable until the next call on
+  // the reader.
+  void Next();
+  std::size_t Cells() const { return starts_.size() - 1; }
+  std::string_view Cell(std::size_t k) const {
+    return {base_ + starts_[k] + 2, starts_[k + 1] - starts_[k] - 2};
+  }
+
+ private:
+  ByteReader& in_;
+  std::vector<std::size_t> starts_;  // where each cell's count lies, then the record's end
+  const char* base_ = nullptr;
+};
+
 // Fills rec (LastCol + 1 cells); fails with "Input past end of file" when the
 // file ends inside the record.
 void ReadRecord(ByteReader& in, RawRecord& rec);
 // Fails, writing nothing of the record, when a cell is too long for its count.
 void WriteRecord(ByteWriter& out, const RawRecord& rec);
+// The cells of a record as stored, appended to bytes with their counts, the
+// way WriteRecord writes them, from the cells' texts; fails, appending nothing
+// of the record, when a cell is too long for its count.
+class RecordEncoder {
+ public:
+  explicit RecordEncoder(bool encrypted) : encrypted_(encrypted) {}
+  // Starts a record.
+  void Clear() {
+    bytes_.clear();
+    tooLong_ = 0;
+  }
+  void Add(const Text& text);
+  // The record's bytes; fails on a cell too long, the first one added.
+  const std::string& Bytes() const;
+
+ private:
+  bool encrypted_;
+  std::string bytes_;
+  std::size_t tooLong_ = 0;
+};
 
 // A stored cell as text, deciphered when the file is enciphered; and back.
-Text CellText(const std::string& stored, bool encrypted);
+Text CellText(std::string_view stored, bool encrypted);
 std::string StoredCell(const Text& text, bool encrypted);
 Text Decipher(const Text& text);
 Text Encipher(const Text& text);
@@ -53,17 +96,38 @@ std::size_t Subscript(long i, std::size_t n);
 
 // KeyEquals of each stored key cell against one call's key, for a search
 // through a whole file: the key is trimmed and upper-cased once, and a plain
-// stored cell is compared unit by unit without building texts.
+// stored cell is compared unit by unit without building texts; in a
+// single-byte code page, byte by byte where it lies.
 class KeyMatcher {
  public:
   KeyMatcher(const Text& keyValue, bool encrypted);
-  bool Matches(const std::string& stored);
+  bool Matches(std::string_view stored);
 
  private:
+  bool MatchesBytes(std::string_view stored);
+  // Each byte's character and its upper case, worked out the first time the
+  // byte is met: a file's keys hold few different bytes, and the upper case
+  // of a character past ASCII costs loading the case tables.
+  char16_t CharOf(unsigned char b) {
+    if (!(known_[b] & kChar)) LearnChar(b);
+    return char_[b];
+  }
+  char16_t UpperOf(unsigned char b) {
+    if (!(known_[b] & kUpper)) LearnUpper(b);
+    return upper_[b];
+  }
+  void LearnChar(unsigned char b);
+  void LearnUpper(unsigned char b);
+
+  static constexpr unsigned char kChar = 1, kUpper = 2;
+
   const Text& keyValue_;
   bool encrypted_;
+  bool singleByte_;
   Text wanted_;   // the key, trimmed and upper-cased
   Text scratch_;  // the stored cell as text, reused
+  std::array<unsigned char, 256> known_{};
+  std::array<char16_t, 256> char_{}, upper_{};
 };
 
 // The column a numeric key-column text names: the number at its start, rounded

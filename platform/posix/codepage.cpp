@@ -224,43 +224,63 @@ void SetAnsiCodePage(int codePage) {
 }
 
 std::string ToAnsi(const Text& text) {
-  const State& st = Current();
   std::string out;
+  AppendAnsi(text, out);
+  return out;
+}
+
+void AppendAnsi(const Text& text, std::string& out) {
+  const State& st = Current();
   if (st.tables) {
-    out.resize(text.size());
+    const size_t at = out.size();
+    out.resize(at + text.size());
+    char* p = out.data() + at;
     for (size_t i = 0; i < text.size(); ++i) {
       const int b = st.tables->Encode(text[i]);
-      out[i] = b < 0 ? '?' : static_cast<char>(b);
+      p[i] = b < 0 ? '?' : static_cast<char>(b);
     }
-    return out;
+    return;
   }
-  out.reserve(text.size());
+  out.reserve(out.size() + text.size());
   Iconv cd(st.iconvName.c_str(), "UTF-16LE");
   for (char16_t ch : text) {
     std::string bytes = DbcsEncodeUnit(cd.get(), ch);
     out += bytes.empty() ? std::string("?") : bytes;
   }
-  return out;
 }
 
 Text FromAnsi(const std::string& bytes) {
-  const State& st = Current();
   Text out;
+  FromAnsi(bytes.data(), bytes.size(), out);
+  return out;
+}
+
+void FromAnsi(const std::string& bytes, Text& out) {
+  FromAnsi(bytes.data(), bytes.size(), out);
+}
+
+Text FromAnsi(const char* bytes, size_t n) {
+  Text out;
+  FromAnsi(bytes, n, out);
+  return out;
+}
+
+void FromAnsi(const char* bytes, size_t n, Text& out) {
+  const State& st = Current();
   if (st.tables) {
-    out.resize(bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i) {
-      out[i] = st.tables->toText[static_cast<unsigned char>(bytes[i])];
-    }
-    return out;
+    out.resize(n);
+    for (size_t i = 0; i < n; ++i) out[i] = st.tables->toText[static_cast<unsigned char>(bytes[i])];
+    return;
   }
-  out.reserve(bytes.size());
+  out.clear();
+  out.reserve(n);
   Iconv cd("UTF-16LE", st.iconvName.c_str());
   size_t i = 0;
-  while (i < bytes.size()) {
+  while (i < n) {
     // Try a single byte, then a lead byte with its trail byte.
     bool done = false;
-    for (size_t len = 1; len <= 2 && i + len <= bytes.size() && !done; ++len) {
-      char* ip = const_cast<char*>(bytes.data() + i);
+    for (size_t len = 1; len <= 2 && i + len <= n && !done; ++len) {
+      char* ip = const_cast<char*>(bytes + i);
       char outBuf[8];
       char* op = outBuf;
       size_t il = len, ol = sizeof outBuf;
@@ -279,19 +299,6 @@ Text FromAnsi(const std::string& bytes) {
       out += u'\u30FB';  // Katakana middle dot: the Windows default for undecodable DBCS bytes
       ++i;
     }
-  }
-  return out;
-}
-
-void FromAnsi(const std::string& bytes, Text& out) {
-  const State& st = Current();
-  if (!st.tables) {
-    out = FromAnsi(bytes);
-    return;
-  }
-  out.resize(bytes.size());
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    out[i] = st.tables->toText[static_cast<unsigned char>(bytes[i])];
   }
 }
 

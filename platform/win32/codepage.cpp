@@ -63,21 +63,45 @@ std::string ToAnsi(const Text& text) {
   return Encode(Current(), WideOf(text), static_cast<int>(text.size()), nullptr);
 }
 
+void AppendAnsi(const Text& text, std::string& out) {
+  if (text.empty()) return;
+  const UINT cp = Current();
+  const int n = static_cast<int>(text.size());
+  // At most two bytes a unit in the ANSI pages, three in UTF-8.
+  const size_t at = out.size();
+  out.resize(at + text.size() * (cp == CP_UTF8 ? 3 : 2));
+  const bool utf8 = cp == CP_UTF8;
+  const int size =
+      WideCharToMultiByte(cp, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, WideOf(text), n, out.data() + at,
+                          static_cast<int>(out.size() - at), utf8 ? nullptr : "?", nullptr);
+  if (size <= 0) win32::ThrowLastError();
+  out.resize(at + static_cast<size_t>(size));
+}
+
 Text FromAnsi(const std::string& bytes) {
   Text out;
-  FromAnsi(bytes, out);
+  FromAnsi(bytes.data(), bytes.size(), out);
   return out;
 }
 
 void FromAnsi(const std::string& bytes, Text& out) {
+  FromAnsi(bytes.data(), bytes.size(), out);
+}
+
+Text FromAnsi(const char* bytes, size_t n) {
+  Text out;
+  FromAnsi(bytes, n, out);
+  return out;
+}
+
+void FromAnsi(const char* bytes, size_t n, Text& out) {
   out.clear();
-  if (bytes.empty()) return;
-  const UINT cp = Current();
-  const int n = static_cast<int>(bytes.size());
+  if (n == 0) return;
   // No byte of an ANSI page, nor of UTF-8, makes more than one unit.
-  out.resize(bytes.size());
-  const int size = MultiByteToWideChar(
-      cp, 0, bytes.data(), n, reinterpret_cast<wchar_t*>(out.data()), static_cast<int>(out.size()));
+  out.resize(n);
+  const int size =
+      MultiByteToWideChar(Current(), 0, bytes, static_cast<int>(n),
+                          reinterpret_cast<wchar_t*>(out.data()), static_cast<int>(out.size()));
   if (size <= 0) win32::ThrowLastError();
   out.resize(static_cast<size_t>(size));
 }

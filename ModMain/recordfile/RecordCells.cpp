@@ -129,11 +129,6 @@ TextArray RecordText(const RawRecord& rec) {
   return out;
 }
 
-std::size_t Subscript(long i, std::size_t n) {
-  if (i < 0 || static_cast<std::size_t>(i) >= n) Fail(desc::kSubscript);
-  return static_cast<std::size_t>(i);
-}
-
 KeyMatcher::KeyMatcher(const Text& keyValue, bool encrypted)
     : keyValue_(keyValue),
       encrypted_(encrypted),

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/grid.h"
 #include "platform/text.h"
@@ -92,7 +93,10 @@ Text Encipher(const Text& text);
 TextArray RecordText(const RawRecord& rec);
 
 // Element i of an array of size n; "Subscript out of range" outside it.
-std::size_t Subscript(long i, std::size_t n);
+inline std::size_t Subscript(long i, std::size_t n) {
+  if (i < 0 || static_cast<std::size_t>(i) >= n) Fail(desc::kSubscript);
+  return static_cast<std::size_t>(i);
+}
 
 // KeyEquals of each stored key cell against one call's key, for a search
 // through a whole file: the key is trimmed and upper-cased once, and a plain

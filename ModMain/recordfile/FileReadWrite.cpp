@@ -86,8 +86,7 @@ bool ReadModeR(Call& call, RawRecord& buffer) {
 
   KeyMatcher key(call.KeyValue, call.encrypted);
   RecordWalker record(in, buffer.size());
-  while (!in.AtEnd()) {
-    record.Next();
+  while (record.Next()) {
     if (key.Matches(record.Cell(Subscript(keyCol, buffer.size())))) {
       for (size_t j = 0; j < buffer.size(); ++j) {
         call.RecArray[Subscript(static_cast<long>(j), call.RecArray.size())] =
@@ -107,8 +106,7 @@ bool ReadModeRA(Call& call, RawRecord& buffer) {
   grid.SetRows(0);
   ByteReader in(call.FilePath);
   RecordWalker record(in, buffer.size());
-  while (!in.AtEnd()) {
-    record.Next();
+  while (record.Next()) {
     // The row goes in whole: a grid row grown cell by cell is reallocated
     // as it grows. A cell that cannot be deciphered still leaves the row
     // with the cells before it.

@@ -20,12 +20,13 @@ size_t CountAt(const char* bytes) {
 
 }  // namespace
 
-void RecordWalker::Next() {
+bool RecordWalker::Next() {
+  if (shown_.empty() && in_.AtEnd()) return false;
   // The counts are walked first, asking the reader for more only where the
   // bytes it shows run out, so that a file that ends inside the record fails
   // before any of it is looked at.
   const std::size_t cells = Cells();
-  std::string_view shown;
+  std::string_view shown = shown_;
   std::size_t at = 0;
   for (std::size_t k = 0; k < cells; ++k) {
     if (shown.size() < at + 2) shown = in_.Peek(at + 2);
@@ -36,12 +37,14 @@ void RecordWalker::Next() {
   if (shown.size() < at) shown = in_.Peek(at);
   base_ = shown.data();
   in_.Skip(at);
+  shown_ = shown.substr(at);
+  return true;
 }
 
 void ReadRecord(ByteReader& in, RawRecord& rec) {
   if (rec.empty()) return;
   RecordWalker walker(in, rec.size());
-  walker.Next();
+  if (!walker.Next()) Fail(desc::kPastEnd);
   for (size_t k = 0; k < rec.size(); ++k) rec[k].assign(walker.Cell(k));
 }
 
@@ -153,25 +156,8 @@ void KeyMatcher::LearnUpper(unsigned char b) {
   if (singleByte_) known_[b] |= kUpper;
 }
 
-bool KeyMatcher::MatchesBytes(std::string_view stored) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(stored.data());
-  size_t first = 0, last = stored.size();
-  while (first < last && CharOf(bytes[first]) == u' ') ++first;
-  while (last > first && CharOf(bytes[last - 1]) == u' ') --last;
-  if (first == last) return wanted_.empty();
-  if (last - first != wanted_.size()) return false;
-  for (size_t i = 0; i < wanted_.size(); ++i) {
-    if (UpperOf(bytes[first + i]) != wanted_[i]) return false;
-  }
-  return true;
-}
-
-bool KeyMatcher::Matches(std::string_view stored) {
+bool KeyMatcher::MatchesText(std::string_view stored) {
   if (encrypted_) return KeyEquals(CellText(stored, true), keyValue_);
-  if (singleByte_) {
-    const bool matched = MatchesBytes(stored);
-    if (singleByte_) return matched;
-  }
   FromAnsi(stored.data(), stored.size(), scratch_);
   const size_t first = scratch_.find_first_not_of(u' ');
   if (first == Text::npos) return wanted_.empty();

@@ -44,10 +44,11 @@ class RecordWalker {
  public:
   RecordWalker(ByteReader& in, std::size_t cells) : in_(in), starts_(cells + 1) {}
 
-  // Reads the next record whole; fails with "Input past end of file" when
-  // the file ends inside it. Its cells stay readable until the next call on
-  // the reader.
-  void Next();
+  // Reads the next record whole; false at the end of the file; fails with
+  // "Input past end of file" when the file ends inside the record. Its cells
+  // stay readable until the next call. While it walks, the walker is the
+  // reader's only user: it keeps what the reader has shown past the record.
+  bool Next();
   std::size_t Cells() const { return starts_.size() - 1; }
   std::string_view Cell(std::size_t k) const {
     return {base_ + starts_[k] + 2, starts_[k + 1] - starts_[k] - 2};
@@ -57,6 +58,7 @@ class RecordWalker {
   ByteReader& in_;
   std::vector<std::size_t> starts_;  // where each cell's count lies, then the record's end
   const char* base_ = nullptr;
+  std::string_view shown_;
 };
 
 // Fills rec (LastCol + 1 cells); fails with "Input past end of file" when the
@@ -105,10 +107,28 @@ inline std::size_t Subscript(long i, std::size_t n) {
 class KeyMatcher {
  public:
   KeyMatcher(const Text& keyValue, bool encrypted);
-  bool Matches(std::string_view stored);
+  bool Matches(std::string_view stored) {
+    if (singleByte_) {
+      const bool matched = MatchesBytes(stored);
+      if (singleByte_) return matched;
+    }
+    return MatchesText(stored);
+  }
 
  private:
-  bool MatchesBytes(std::string_view stored);
+  bool MatchesBytes(std::string_view stored) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(stored.data());
+    std::size_t first = 0, last = stored.size();
+    while (first < last && CharOf(bytes[first]) == u' ') ++first;
+    while (last > first && CharOf(bytes[last - 1]) == u' ') --last;
+    if (first == last) return wanted_.empty();
+    if (last - first != wanted_.size()) return false;
+    for (std::size_t i = 0; i < wanted_.size(); ++i) {
+      if (UpperOf(bytes[first + i]) != wanted_[i]) return false;
+    }
+    return true;
+  }
+  bool MatchesText(std::string_view stored);
   // Each byte's character and its upper case, worked out the first time the
   // byte is met: a file's keys hold few different bytes, and the upper case
   // of a character past ASCII costs loading the case tables.

@@ -73,6 +73,14 @@ TEST(Files, ByteStreams) {
   EXPECT_EQ(got, "xyz");
   EXPECT_TRUE(in.AtEnd());
   EXPECT_EQ(DescriptionOf([&] { in.Read(1, got); }), "Input past end of file");
+  // Bytes shown in place, across the buffer's end and past its size.
+  ByteReader peek(dir.File("b.bin"));
+  EXPECT_EQ(peek.Peek(3).substr(0, 3), "xxx");
+  peek.Skip(65534);
+  EXPECT_TRUE(peek.Peek(70002 - 65534) == std::string(70000 - 65534, 'x') + "yz");
+  EXPECT_EQ(DescriptionOf([&] { peek.Peek(70002 - 65534 + 1); }), "Input past end of file");
+  peek.Skip(70002 - 65534);
+  EXPECT_TRUE(peek.AtEnd());
 
   EXPECT_EQ(DescriptionOf([&] { ByteReader missing(dir.File("none.bin")); }), "File not found");
   // Windows tells a missing folder from a missing file; POSIX cannot.

@@ -23,17 +23,23 @@ TEST_F(RecordFile, KeyMatcherAgreesWithKeyEquals) {
       u"",       u" ",      u"   ",      u"K",      u"k",      u" k ",           u"K K",
       u"k  k",   u"ZELVAN", u" zelvan ", u"zelvaN", u"zelva",  u"\u00e9t\u00e9", u"\u00c9T\u00c9",
       u"\u20ac", u"\tK",    u"K\t",      u"?",      u"\u0416", u"\u0436 "};
-  for (bool encrypted : {false, true}) {
-    for (const Text& key : texts) {
-      recordfile::KeyMatcher matcher(key, encrypted);
-      for (const Text& text : texts) {
-        const std::string stored = recordfile::StoredCell(text, encrypted);
-        EXPECT_EQ(matcher.Matches(stored),
-                  KeyEquals(recordfile::CellText(stored, encrypted), key))
-            << test::U8(key) << " / " << test::U8(text) << (encrypted ? " enciphered" : "");
+  // Plain keys are compared byte by byte in single-byte pages.
+  for (int codePage : {1252, 1251, 932}) {
+    SetAnsiCodePage(codePage);
+    for (bool encrypted : {false, true}) {
+      for (const Text& key : texts) {
+        recordfile::KeyMatcher matcher(key, encrypted);
+        for (const Text& text : texts) {
+          const std::string stored = recordfile::StoredCell(text, encrypted);
+          EXPECT_EQ(matcher.Matches(stored),
+                    KeyEquals(recordfile::CellText(stored, encrypted), key))
+              << test::U8(key) << " / " << test::U8(text) << (encrypted ? " enciphered" : "")
+              << " in " << codePage;
+        }
       }
     }
   }
+  SetAnsiCodePage(1252);
 }
 
 // A numeric key column is rounded by hand; it must round as nearbyint does,

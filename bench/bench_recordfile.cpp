@@ -20,6 +20,7 @@
 #include "ModMain/recordfile/FileReadWrite.h"
 #include "platform/codepage.h"
 #include "platform/failure.h"
+#include "platform/utf8.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 
 #include "ModMain/ModMain.h"
 #include "platform/failure.h"
+#include "platform/utf8.h"
 
 namespace fl::fuzz {
 

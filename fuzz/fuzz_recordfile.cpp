@@ -13,6 +13,7 @@
 #include "ModMain/recordfile/FileReadWrite.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/codepage.h"
+#include "platform/utf8.h"
 
 namespace {
 

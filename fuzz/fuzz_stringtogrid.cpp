@@ -8,6 +8,7 @@
 
 #include "ModMain/featurelist/StringToGrid.h"
 #include "fuzz/FuzzSupport.h"
+#include "platform/utf8.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "platform/events.h"
 #include "platform/failure.h"
 #include "platform/http/stack.h"
+#include "platform/utf8.h"
 
 namespace fl {
 

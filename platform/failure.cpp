@@ -1,4 +1,5 @@
 #include "platform/failure.h"
+#include "platform/utf8.h"
 
 namespace fl {
 

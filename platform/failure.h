@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "platform/types.h"
-#include "platform/utf8.h"
 
 namespace fl {
 

@@ -1,4 +1,5 @@
 #include "tests/TestSupport.h"
+#include "platform/utf8.h"
 
 #include <cstdio>
 #include <fstream>

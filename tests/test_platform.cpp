@@ -6,6 +6,7 @@
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/utf8.h"
 #include "tests/TestSupport.h"
 
 namespace fl {

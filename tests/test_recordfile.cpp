@@ -11,6 +11,7 @@
 #include "ModMain/recordfile/FileReadWrite.h"
 #include "ModMain/recordfile/RecordCells.h"
 #include "platform/codepage.h"
+#include "platform/utf8.h"
 #include "tests/RecordFileTest.h"
 
 namespace fl {

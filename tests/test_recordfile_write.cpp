@@ -3,6 +3,7 @@
 #include "ModMain/encoding/Encrypt.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/utf8.h"
 #include "tests/RecordFileTest.h"
 
 #include <atomic>

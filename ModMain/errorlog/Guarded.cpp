@@ -1,4 +1,5 @@
 #include "ModMain/errorlog/Guarded.h"
+#include "platform/utf8.h"
 
 namespace fl {
 

@@ -7,6 +7,7 @@
 #include "ModMain/recordfile/RecordCells.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/utf8.h"
 
 namespace fl::recordfile {
 

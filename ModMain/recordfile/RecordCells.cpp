@@ -7,6 +7,7 @@
 #include "platform/codepage.h"
 #include "platform/failure.h"
 #include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace fl::recordfile {
 

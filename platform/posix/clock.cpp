@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "platform/failure.h"
+#include "platform/utf8.h"
 
 namespace fl {
 

@@ -16,6 +16,7 @@
 #include "platform/codepage_os.h"
 #include "platform/failure.h"
 #include "platform/posix/codepage_posix.h"
+#include "platform/utf8.h"
 
 namespace fl {
 

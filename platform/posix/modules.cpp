@@ -5,6 +5,7 @@
 #include "platform/app.h"
 #include "platform/failure.h"
 #include "platform/posix/names.h"
+#include "platform/utf8.h"
 
 namespace fl::posix {
 

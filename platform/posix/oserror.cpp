@@ -1,4 +1,5 @@
 #include "platform/posix/oserror.h"
+#include "platform/utf8.h"
 
 #include <cerrno>
 #include <cstring>

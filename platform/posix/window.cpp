@@ -1,6 +1,7 @@
 // Windows on POSIX: GTK 3 through libFirstLoadGtk.so when there is a display,
 // standard error when there is none.
 #include "platform/window.h"
+#include "platform/utf8.h"
 
 #include <cstdlib>
 #include <mutex>

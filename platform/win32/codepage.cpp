@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "platform/codepage_os.h"
+#include "platform/utf8.h"
 #include "platform/win32/oserror.h"
 
 namespace fl {

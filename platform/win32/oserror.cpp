@@ -1,4 +1,5 @@
 #include "platform/win32/oserror.h"
+#include "platform/utf8.h"
 
 namespace fl::win32 {
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/utf8.h"
 #include "tests/RecordFileTest.h"
 
 namespace fl {

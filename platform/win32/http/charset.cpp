@@ -6,6 +6,7 @@
 
 #include "platform/failure.h"
 #include "platform/http/charset.h"
+#include "platform/utf8.h"
 
 namespace fl::http {
 

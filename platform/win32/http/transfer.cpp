@@ -10,6 +10,7 @@
 
 #include "platform/failure.h"
 #include "platform/http/fetch.h"
+#include "platform/utf8.h"
 #include "platform/version.h"
 
 namespace fl::http {

@@ -38,4 +38,21 @@ Text AnsiChar(long code) {
   return Text(1, ch);
 }
 
+// The ways in, all through the backend's conversion of a byte range.
+Text FromAnsi(const std::string& bytes) {
+  Text out;
+  FromAnsi(bytes.data(), bytes.size(), out);
+  return out;
+}
+
+void FromAnsi(const std::string& bytes, Text& out) {
+  FromAnsi(bytes.data(), bytes.size(), out);
+}
+
+Text FromAnsi(const char* bytes, std::size_t n) {
+  Text out;
+  FromAnsi(bytes, n, out);
+  return out;
+}
+
 }  // namespace fl

@@ -79,22 +79,6 @@ void AppendAnsi(const Text& text, std::string& out) {
   out.resize(at + static_cast<size_t>(size));
 }
 
-Text FromAnsi(const std::string& bytes) {
-  Text out;
-  FromAnsi(bytes.data(), bytes.size(), out);
-  return out;
-}
-
-void FromAnsi(const std::string& bytes, Text& out) {
-  FromAnsi(bytes.data(), bytes.size(), out);
-}
-
-Text FromAnsi(const char* bytes, size_t n) {
-  Text out;
-  FromAnsi(bytes, n, out);
-  return out;
-}
-
 void FromAnsi(const char* bytes, size_t n, Text& out) {
   out.clear();
   if (n == 0) return;

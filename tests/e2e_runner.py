@@ -111,29 +111,6 @@ def one(block, key, default=None):
     return block[key][-1] if key in block else default
 
 
-def server_certificate(folder):
-    """A certificate authority in folder (made once) and a certificate from it
-    for localhost; the certificate's and its key's paths."""
-    os.makedirs(folder, exist_ok=True)
-    at = lambda name: os.path.join(folder, name)
-    steps = [
-        ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", at("ca.key"),
-         "-out", at("ca.pem"), "-subj", "/CN=FirstLoad-test-authority"],
-        ["req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",
-         at("server.key"), "-out", at("server.csr")],
-        ["x509", "-req", "-days", "2", "-in", at("server.csr"), "-CA", at("ca.pem"), "-CAkey",
-         at("ca.key"), "-CAcreateserial", "-CAserial", at("ca.srl"), "-out", at("server.pem"),
-         "-extfile", at("server.ext")],
-    ]
-    if not os.path.exists(at("server.pem")):
-        with open(at("server.ext"), "w") as ext:
-            ext.write("subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
-                      "extendedKeyUsage=serverAuth\n")
-        for step in steps[0 if not os.path.exists(at("ca.pem")) else 1:]:
-            subprocess.run(["openssl"] + step, check=True, **QUIET)
-    return [at("server.pem"), at("server.key")]
-
-
 def record(cells):
     """One record of the record file layout, padded to 26 cells."""
     cells = [c.encode("cp1252") for c in cells] + [b""] * (26 - len(cells))
@@ -257,7 +234,7 @@ class Case:
                 # The build trusts the authority in BUILD/testca; the other is a stranger.
                 trusted = os.path.join(build, "testca")
                 authority = trusted if self.tls == "trusted" else os.path.join(self.tmp, "ca")
-                tls = ["--tls"] + server_certificate(authority)
+                tls = ["--tls", authority]
             service = self.start(
                 sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
                 str(self.args.port), "--answer", one(case, "service"), "--log", self.requests,

@@ -11,7 +11,7 @@ a cell cannot hold a TAB (the grid starts a new column there), so a TAB in a
 name is sent as a space.
 
   feature_service.py [--port N] [--answer KIND] [--delay SECONDS] [--log FILE]
-                     [--browser-tests] [--tls CERT KEY]
+                     [--browser-tests] [--tls DIR]
 
 KIND is one of
   ok            the list built from the query (the default)
@@ -33,7 +33,8 @@ and, to try a client's defences, a hostile or broken service:
   garbage       binary garbage as text/html
 Prints "PORT <n>" once it listens; every request's path and query go to the
 --log file, one line each. Listens on 127.0.0.1 only; with --tls, over
-https with the certificate chain CERT and its key KEY (PEM files).
+https with a certificate for localhost from the certificate authority in DIR
+(ca.pem and ca.key, made there with openssl when missing).
 
 With --browser-tests it also serves the browser's own tests, prints
 "START <token>" / "ABORT <token>" as slow answers begin and as their client
@@ -55,6 +56,7 @@ import os
 import random
 import socket
 import ssl
+import subprocess
 import struct
 import sys
 import threading
@@ -334,6 +336,30 @@ def report(line):
         sys.stdout.flush()
 
 
+def server_certificate(folder):
+    """The certificate authority in folder (made once) and a certificate from
+    it for localhost alone; the certificate's and its key's paths."""
+    os.makedirs(folder, exist_ok=True)
+    at = lambda name: os.path.join(folder, name)
+    steps = [
+        ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", at("ca.key"),
+         "-out", at("ca.pem"), "-subj", "/CN=FirstLoad-test-authority"],
+        ["req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",
+         at("server.key"), "-out", at("server.csr")],
+        ["x509", "-req", "-days", "2", "-in", at("server.csr"), "-CA", at("ca.pem"), "-CAkey",
+         at("ca.key"), "-CAcreateserial", "-CAserial", at("ca.srl"), "-out", at("server.pem"),
+         "-extfile", at("server.ext")],
+    ]
+    if not os.path.exists(at("server.pem")):
+        with open(at("server.ext"), "w") as ext:
+            ext.write("subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
+                      "extendedKeyUsage=serverAuth\n")
+        for step in steps[0 if not os.path.exists(at("ca.pem")) else 1:]:
+            subprocess.run(["openssl"] + step, check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return at("server.pem"), at("server.key")
+
+
 class Server(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
     daemon_threads = True
@@ -351,7 +377,7 @@ def main():
     parser.add_argument("--delay", type=float, default=0.0)
     parser.add_argument("--log")
     parser.add_argument("--browser-tests", action="store_true")
-    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--tls", metavar="DIR")
     args = parser.parse_args()
     Handler.answer = args.answer
     Handler.delay = args.delay
@@ -360,7 +386,7 @@ def main():
     server = Server(("127.0.0.1", args.port), Handler)
     if args.tls:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(*args.tls)
+        context.load_cert_chain(*server_certificate(args.tls))
         # The handshake happens on the connection's own thread.
         server.socket = context.wrap_socket(server.socket, server_side=True,
                                             do_handshake_on_connect=False)

@@ -109,10 +109,10 @@ bool WriteModeW(Call& call, RawRecord& buffer) {
   if (targetExists) {
     ByteReader in(call.FilePath);
     TextArray header(buffer.size());
-    const KeyColumn spec = ReadKeyColumn(call, in, buffer, header);
-    keyCol = spec.column;
+    const KeyColumn found = ReadKeyColumn(call, in, buffer, header);
+    keyCol = found.column;
     const bool headerRow = IsHeaderSpec(call.PrimaryKey);
-    if (spec.headerRead) {
+    if (found.headerRead) {
       WriteRecord(out, buffer);  // the header row stays first, unchanged
       ClearRecord(buffer);
     }

@@ -14,7 +14,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -25,7 +24,6 @@
 #include "platform/posix/events_posix.h"
 #include "platform/version.h"
 #include "tests/TestSupport.h"
-#include "tests/posix/TestSupportPosix.h"
 
 extern char** environ;
 
@@ -33,7 +31,6 @@ namespace fl {
 namespace {
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 using test::T;
 using test::U8;
 using Clock = std::chrono::steady_clock;
@@ -59,12 +56,13 @@ pid_t Spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd) {
 // picks itself.
 class Server {
  public:
-  // With tls, the certificate chain and key it answers https with.
-  explicit Server(const std::vector<std::string>& tls = {}) {
+  // With tlsAuthority, over https with a certificate from the authority in
+  // that folder, which the service makes there.
+  explicit Server(const std::string& tlsAuthority = "") {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
     std::vector<std::string> args{FIRSTLOAD_PYTHON, FIRSTLOAD_SERVICE, "--browser-tests"};
-    if (!tls.empty()) args.insert(args.end(), {"--tls", tls[0], tls[1]});
+    if (!tlsAuthority.empty()) args.insert(args.end(), {"--tls", tlsAuthority});
     pid_ = Spawn(args, in[0], out[1]);
     close(in[0]);
     close(out[1]);
@@ -392,30 +390,10 @@ TEST_F(Browser, GoesThroughTheProxyOfTheEnvironment) {
   EXPECT_EQ(Value(), "proxied");
 }
 
-// A certificate authority of the test's own, made with openssl, and a
-// server certificate from it for localhost alone.
-struct TestAuthority {
-  test::TempDir dir;
-  std::string Path(const char* name) const { return (dir / name).string(); }
-  TestAuthority() {
-    test::WriteBytes(dir / "server.ext",
-                     "subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
-                     "extendedKeyUsage=serverAuth\n");
-    const std::string ca = " -CA " + Path("ca.pem") + " -CAkey " + Path("ca.key");
-    test::RunCommand("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout " + Path("ca.key") +
-                     " -out " + Path("ca.pem") + " -subj /CN=FirstLoad-test-authority 2>&1");
-    test::RunCommand("openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout " +
-                     Path("server.key") + " -out " + Path("server.csr") + " 2>&1");
-    test::RunCommand("openssl x509 -req -days 2 -in " + Path("server.csr") + ca +
-                     " -CAcreateserial -CAserial " + Path("ca.srl") + " -out " +
-                     Path("server.pem") + " -extfile " + Path("server.ext") + " 2>&1");
-  }
-};
-
 TEST_F(Browser, HttpsVerifiesTheCertificateAndTheHostName) {
-  TestAuthority authority;
-  ASSERT_TRUE(fs::exists(authority.Path("server.pem"))) << "openssl made no certificate";
-  Server tls({authority.Path("server.pem"), authority.Path("server.key")});
+  // An authority of the test's own, which the service makes.
+  test::TempDir authority;
+  Server tls(authority.Path().string());
   ASSERT_TRUE(tls.Up());
   const std::string page = PageTarget(Form1("<input name=txtvalue value=secure>"));
   struct Case {
@@ -433,7 +411,7 @@ TEST_F(Browser, HttpsVerifiesTheCertificateAndTheHostName) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    browser_.TrustedCaFile = c.trusted ? T(authority.Path("ca.pem")) : Text();
+    browser_.TrustedCaFile = c.trusted ? T((authority / "ca.pem").string()) : Text();
     ASSERT_EQ(Load(tls.Url(page, c.origin)), c.events);
     if (*c.events == 'C') {
       EXPECT_EQ(Value(), "secure");

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/files_os.h"
 #include "platform/posix/names.h"
 #include "platform/posix/oserror.h"
 
@@ -42,13 +43,10 @@ Text AppExeName() {
 namespace {
 
 // A reader that has gone or a full disk just loses the text.
-void WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return;
-    done += static_cast<size_t>(w);
+void WriteQuietly(int fd, const std::string& bytes) {
+  try {
+    os::WriteAll(fd, bytes.data(), bytes.size());
+  } catch (const Failure&) {
   }
 }
 
@@ -56,11 +54,11 @@ void WriteAll(int fd, const std::string& bytes) {
 
 void WriteStandardError(const Text& line) {
   // One write where it fits, so lines of several writers do not interleave.
-  WriteAll(STDERR_FILENO, posix::NativeArgument(line) + "\n");
+  WriteQuietly(STDERR_FILENO, posix::NativeArgument(line) + "\n");
 }
 
 void WriteStandardOutput(const Text& text) {
-  WriteAll(STDOUT_FILENO, posix::NativeArgument(text));
+  WriteQuietly(STDOUT_FILENO, posix::NativeArgument(text));
 }
 
 std::vector<Text> ProgramArguments(int argc, char** argv) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/files_os.h"
 #include "platform/win32/oserror.h"
 
 namespace fl {
@@ -26,29 +27,31 @@ Text ExePath() {
   }
 }
 
+// Text to a standard handle: a console takes it as it is, a file or a pipe
+// gets it in the ANSI code page. A failed write just loses the text.
+void WriteText(HANDLE handle, const Text& text) {
+  DWORD mode = 0, written = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    const std::wstring wide = win32::Wide(text);
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  const std::string bytes = ToAnsi(text);
+  try {
+    os::WriteAll(reinterpret_cast<os::File>(handle), bytes.data(), bytes.size());
+  } catch (const Failure&) {
+  }
+}
+
 // One line on its way to standard error; owned by the thread that writes it.
 struct ErrorLine {
   HANDLE handle;
-  bool console;
-  std::wstring wide;  // for a console, which takes the text as it is
-  std::string bytes;  // for a file or a pipe, in the ANSI code page
+  Text text;
 };
 
 DWORD WINAPI WriteErrorLine(void* param) {
   const std::unique_ptr<ErrorLine> line(static_cast<ErrorLine*>(param));
-  DWORD written = 0;
-  if (line->console) {
-    WriteConsoleW(line->handle, line->wide.data(), static_cast<DWORD>(line->wide.size()), &written,
-                  nullptr);
-    return 0;
-  }
-  for (size_t done = 0; done < line->bytes.size(); done += written) {
-    if (!WriteFile(line->handle, line->bytes.data() + done,
-                   static_cast<DWORD>(line->bytes.size() - done), &written, nullptr) ||
-        written == 0) {
-      break;
-    }
-  }
+  WriteText(line->handle, line->text);
   return 0;
 }
 
@@ -94,20 +97,7 @@ void WriteStandardOutput(const Text& text) {
     if (ch == u'\n') lines += u'\r';
     lines += ch;
   }
-  DWORD mode = 0, written = 0;
-  if (GetConsoleMode(handle, &mode)) {
-    const std::wstring wide = win32::Wide(lines);
-    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
-  }
-  const std::string bytes = ToAnsi(lines);
-  for (size_t done = 0; done < bytes.size(); done += written) {
-    if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
-                   nullptr) ||
-        written == 0) {
-      return;
-    }
-  }
+  WriteText(handle, lines);
 }
 
 Text FullPath(const Text& path) {
@@ -126,15 +116,7 @@ void WriteStandardError(const Text& line) {
   const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
   try {
-    auto pending = std::make_unique<ErrorLine>();
-    pending->handle = handle;
-    DWORD mode = 0;
-    pending->console = GetConsoleMode(handle, &mode) != 0;
-    if (pending->console) {
-      pending->wide = win32::Wide(line) + L"\r\n";
-    } else {
-      pending->bytes = ToAnsi(line) + "\r\n";
-    }
+    auto pending = std::make_unique<ErrorLine>(ErrorLine{handle, line + u"\r\n"});
     // A console write stalls while the user selects text in the window, and a
     // pipe write while its reader does not read, so the write gets a thread
     // of its own and a bounded wait.

@@ -396,23 +396,31 @@ TEST_F(Browser, HttpsVerifiesTheCertificateAndTheHostName) {
   Server tls(authority.Path().string());
   ASSERT_TRUE(tls.Up());
   const std::string page = PageTarget(Form1("<input name=txtvalue value=secure>"));
+  // Sent on from https: to https it goes on, to plain http never.
+  const std::string toHttps =
+      "/page?status=302&location=" + Escape(tls.Url(page, "https://localhost"));
+  const std::string toHttp = "/page?status=302&location=" + Escape(server_.Url(page));
   struct Case {
     const char* what;
     bool trusted;        // the test's authority trusted besides the system's
     const char* origin;  // the certificate names localhost only
+    const std::string& target;
     const char* events;
     const char* reason;
   } cases[] = {
-      {"trusted authority, right name", true, "https://localhost", "C", ""},
-      {"the system's authorities only", false, "https://localhost", "E",
+      {"trusted authority, right name", true, "https://localhost", page, "C", ""},
+      {"the system's authorities only", false, "https://localhost", page, "E",
        "the certificate was not accepted"},
-      {"trusted authority, another name", true, "https://127.0.0.1", "E",
+      {"trusted authority, another name", true, "https://127.0.0.1", page, "E",
        "the certificate was not accepted"},
+      {"a redirect to https", true, "https://localhost", toHttps, "C", ""},
+      {"a redirect to http", true, "https://localhost", toHttp, "E",
+       "a redirect to http was refused"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     browser_.TrustedCaFile = c.trusted ? T((authority / "ca.pem").string()) : Text();
-    ASSERT_EQ(Load(tls.Url(page, c.origin)), c.events);
+    ASSERT_EQ(Load(tls.Url(c.target, c.origin)), c.events);
     if (*c.events == 'C') {
       EXPECT_EQ(Value(), "secure");
     }

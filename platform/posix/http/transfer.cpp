@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "platform/http/address.h"
 #include "platform/http/fetch.h"
+#include "platform/posix/http/proxy.h"
 #include "platform/version.h"
 
 namespace fl::http {
@@ -31,20 +33,46 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return (*static_cast<const Cancel*>(user))() ? 1 : 0;
 }
 
-// Why a transfer failed, in a few words a person at a terminal can act on.
-std::string Reason(CURL* curl, CURLcode rc, const char* detail) {
+std::string OsErrorText(CURL* curl) {
+  long err = 0;
+  curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &err);
+  if (err == 0) return "";
+  char buf[128];
+  // GNU strerror_r may return a static string instead of filling buf.
+  return strerror_r(static_cast<int>(err), buf, sizeof buf);
+}
+
+// Why a transfer failed, in a few words a person at a terminal can act on;
+// what went wrong at the proxy names the proxy. Sets unreachable when the
+// proxy itself could not be had, so that the next one may be tried.
+std::string Reason(CURL* curl, CURLcode rc, const char* detail, const std::string& url,
+                   const std::string& proxy, bool* unreachable) {
   switch (rc) {
-    case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
+      *unreachable = true;
+      return ProxyReason("cannot resolve the proxy's host name", proxy);
+    case CURLE_COULDNT_RESOLVE_HOST:
       return "cannot resolve the host name";
     case CURLE_COULDNT_CONNECT: {
-      long err = 0;
-      curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &err);
-      char buf[128];
-      // GNU strerror_r may return a static string instead of filling buf.
-      return err == 0 ? "cannot connect"
-                      : std::string("cannot connect: ") +
-                            strerror_r(static_cast<int>(err), buf, sizeof buf);
+      const std::string why = OsErrorText(curl);
+      if (proxy.empty()) return why.empty() ? "cannot connect" : "cannot connect: " + why;
+      *unreachable = true;
+      return ProxyReason(
+          why.empty() ? "cannot connect to the proxy" : "cannot connect to the proxy (" + why + ")",
+          proxy);
+    }
+    case CURLE_PROXY:
+      return ProxyReason(detail[0] != '\0' ? detail : "the proxy failed", proxy);
+    case CURLE_UNSUPPORTED_PROTOCOL: {
+      long redirects = 0;
+      const char* next = nullptr;
+      curl_easy_getinfo(curl, CURLINFO_REDIRECT_COUNT, &redirects);
+      curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &next);
+      if (redirects > 0 && next != nullptr) {
+        const std::string refused = RefusedRedirect(url, next);
+        if (!refused.empty()) return refused;
+      }
+      break;
     }
     case CURLE_OPERATION_TIMEDOUT:
       return "timed out";
@@ -53,9 +81,10 @@ std::string Reason(CURL* curl, CURLcode rc, const char* detail) {
       return std::string("the certificate was not accepted") + (detail[0] != '\0' ? ": " : "") +
              detail;
     default:
-      return detail[0] != '\0' ? std::string(curl_easy_strerror(rc)) + ": " + detail
-                               : std::string(curl_easy_strerror(rc));
+      break;
   }
+  return detail[0] != '\0' ? std::string(curl_easy_strerror(rc)) + ": " + detail
+                           : std::string(curl_easy_strerror(rc));
 }
 
 struct EasyFree {
@@ -71,8 +100,12 @@ void StartTransfers() {
   curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
-std::string Fetch(const std::string& url, const std::string& caFile, const Cancel& cancel,
-                  Response* response) {
+namespace {
+
+// One try at url, through proxy ("" for none).
+std::string FetchThrough(const std::string& url, const std::string& proxy,
+                         const std::string& caFile, const Cancel& cancel, Response* response,
+                         bool* unreachable) {
   std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
   if (!curl) return "libcurl could not start a transfer";
   // Nothing is cached on this side, and no cache on the way may answer.
@@ -96,9 +129,18 @@ std::string Fetch(const std::string& url, const std::string& caFile, const Cance
   };
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_DEFAULT_PROTOCOL, "http");
-  // A page may send the browser on to another page, never to another scheme.
+  // A page may send the browser on to another page, never to another scheme,
+  // and never from https back to http.
   set(CURLOPT_PROTOCOLS_STR, "http,https");
-  set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_REDIR_PROTOCOLS_STR, RedirectSchemes(url));
+  // The proxy is chosen here, for the page's address, and carries its
+  // redirects too; libcurl is to look for none of its own.
+  set(CURLOPT_PROXY, proxy.c_str());
+  set(CURLOPT_NOPROXY, "");
+  // Whatever the proxy asks for: credentials from the proxy's address, or
+  // with none there, the user's own Kerberos ticket.
+  set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_ANY));
+  if (!proxy.empty() && WithoutUserPart(proxy) == proxy) set(CURLOPT_PROXYUSERPWD, ":");
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, 20L);
   set(CURLOPT_HTTPHEADER, headers.get());
@@ -131,15 +173,38 @@ std::string Fetch(const std::string& url, const std::string& caFile, const Cance
   if (sink.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) return "the page is larger than 16 MiB";
   long status = 0;
   curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+  // A proxy that would not carry the request: 407 to a plain request, any
+  // refusal of a tunnel.
+  long tunnel = 0;
+  curl_easy_getinfo(curl.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel);
+  if (!proxy.empty() && (status == 407 || (tunnel != 0 && (tunnel < 200 || tunnel > 299)))) {
+    return ProxyStatusReason(status == 407 ? status : tunnel, proxy);
+  }
   if (rc == CURLE_HTTP_RETURNED_ERROR || (rc == CURLE_OK && status >= 400)) {
     return "HTTP " + std::to_string(status);
   }
-  if (rc != CURLE_OK) return Reason(curl.get(), rc, detail);
+  if (rc != CURLE_OK) return Reason(curl.get(), rc, detail, url, proxy, unreachable);
   const char* type = nullptr;
   if (curl_easy_getinfo(curl.get(), CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) {
     response->contentType = type;
   }
   return "";
+}
+
+}  // namespace
+
+std::string Fetch(const std::string& url, const std::string& caFile, const Cancel& cancel,
+                  Response* response) {
+  std::string why;
+  // The next proxy is tried only when one could not be reached at all.
+  for (const std::string& proxy : ProxiesFor(url, cancel)) {
+    if (cancel()) return "cancelled";
+    *response = Response{};
+    bool unreachable = false;
+    why = FetchThrough(url, proxy, caFile, cancel, response, &unreachable);
+    if (!unreachable) break;
+  }
+  return why;
 }
 
 }  // namespace fl::http

@@ -1,0 +1,51 @@
+#include "platform/http/address.h"
+
+namespace fl::http {
+
+std::string SchemeOf(std::string_view url) {
+  const std::size_t colon = url.find(':');
+  if (colon == std::string_view::npos || colon == 0) return "";
+  std::string scheme;
+  for (char c : url.substr(0, colon)) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    if (!letter && (!other || scheme.empty())) return "";
+    scheme += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return scheme;
+}
+
+const char* RedirectSchemes(std::string_view url) {
+  return SchemeOf(url) == "https" ? "https" : "http,https";
+}
+
+std::string RefusedRedirect(std::string_view from, std::string_view to) {
+  const std::string scheme = SchemeOf(to);
+  if (scheme == "https" || (scheme == "http" && SchemeOf(from) != "https")) return "";
+  return "a redirect to " + (scheme.empty() ? std::string("an address without a scheme") : scheme) +
+         " was refused";
+}
+
+std::string WithoutUserPart(std::string_view url) {
+  const std::size_t begin = url.find("://");
+  const std::size_t host = begin == std::string_view::npos ? 0 : begin + 3;
+  const std::size_t end = url.find_first_of("/?#", host);
+  const std::size_t at =
+      url.substr(host, end == std::string_view::npos ? std::string_view::npos : end - host)
+          .rfind('@');
+  if (at == std::string_view::npos) return std::string(url);
+  return std::string(url.substr(0, host)) + std::string(url.substr(host + at + 1));
+}
+
+std::string ProxyReason(std::string_view what, std::string_view proxy) {
+  return std::string(what) + " at " + WithoutUserPart(proxy);
+}
+
+std::string ProxyStatusReason(long status, std::string_view proxy) {
+  const std::string code = "HTTP " + std::to_string(status);
+  return ProxyReason(status == 407 ? "the proxy asked for credentials (" + code + ")"
+                                   : "the proxy answered " + code,
+                     proxy);
+}
+
+}  // namespace fl::http

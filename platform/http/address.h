@@ -1,0 +1,32 @@
+// Rules about addresses that both transfers follow: where a redirect may
+// lead, how a proxy is named, and what of an address may be printed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace fl::http {
+
+// The scheme of url, in lower case; empty when it has none.
+std::string SchemeOf(std::string_view url);
+
+// The schemes a redirect from a page at url may lead to, comma-separated. A
+// page fetched over https hands over to https only, so that a protected
+// fetch is never carried on in the clear.
+const char* RedirectSchemes(std::string_view url);
+
+// Why a redirect from from to to is not followed, or "" when it may be.
+std::string RefusedRedirect(std::string_view from, std::string_view to);
+
+// url without the user name and password of its authority, for printing.
+std::string WithoutUserPart(std::string_view url);
+
+// A proxy's refusal or failure, named so that a person knows it was the
+// proxy and not the service: what, then " at " and the proxy's address
+// without its credentials.
+std::string ProxyReason(std::string_view what, std::string_view proxy);
+
+// The proxy answered status instead of carrying the request.
+std::string ProxyStatusReason(long status, std::string_view proxy);
+
+}  // namespace fl::http

@@ -1,0 +1,206 @@
+#include "platform/posix/http/proxy.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <proxy.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace fl::http {
+
+namespace {
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// An address and the bits of it that count, as in 10.0.0.0/8.
+bool InNetwork(std::string_view host, std::string_view network) {
+  const std::size_t slash = network.find('/');
+  const std::string address(network.substr(0, slash));
+  const std::string hostText(host);
+  unsigned char want[16], have[16];
+  const int family = address.find(':') != std::string::npos ? AF_INET6 : AF_INET;
+  if (inet_pton(family, address.c_str(), want) != 1) return false;
+  if (inet_pton(family, hostText.c_str(), have) != 1) return false;
+  const int size = family == AF_INET ? 32 : 128;
+  int bits = size;
+  if (slash != std::string_view::npos) {
+    const std::string count(network.substr(slash + 1));
+    char* end = nullptr;
+    const long parsed = std::strtol(count.c_str(), &end, 10);
+    if (count.empty() || *end != '\0' || parsed < 0 || parsed > size) return false;
+    bits = static_cast<int>(parsed);
+  }
+  for (int i = 0; i < bits; ++i) {
+    const unsigned mask = 0x80u >> (i % 8);
+    if ((want[i / 8] & mask) != (have[i / 8] & mask)) return false;
+  }
+  return true;
+}
+
+struct UrlFree {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+// A part of url as libcurl reads it; empty when it has none.
+std::string PartOf(const std::string& url, CURLUPart which) {
+  std::unique_ptr<CURLU, UrlFree> parsed(curl_url());
+  char* part = nullptr;
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+      curl_url_get(parsed.get(), which, &part, 0) != CURLUE_OK) {
+    return "";
+  }
+  std::string text(part);
+  curl_free(part);
+  return text;
+}
+
+// The environment's proxy for a scheme, looked up as libcurl does: its own
+// variable in lower case, then (but for http) in upper case, then
+// all_proxy. False when none of them is set.
+bool EnvironmentProxy(const std::string& scheme, std::string* proxy) {
+  std::string own = scheme + "_proxy", upper = own;
+  for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  for (const std::string& name : {own, scheme == "http" ? std::string() : upper,
+                                  std::string("all_proxy"), std::string("ALL_PROXY")}) {
+    if (name.empty()) continue;
+    if (const char* value = std::getenv(name.c_str())) {
+      *proxy = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool AnyEnvironmentProxy() {
+  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    if (std::getenv(name) != nullptr) return true;
+  }
+  return false;
+}
+
+// libproxy's answer in libcurl's terms: "" for direct, nothing for a kind
+// of proxy libcurl cannot use.
+bool AsCurlProxy(std::string_view given, std::string* proxy) {
+  if (given == "direct://") {
+    proxy->clear();
+    return true;
+  }
+  if (given.substr(0, 8) == "socks://") {
+    *proxy = "socks5://" + std::string(given.substr(8));
+    return true;
+  }
+  for (std::string_view scheme :
+       {"http://", "https://", "socks4://", "socks4a://", "socks5://", "socks5h://"}) {
+    if (given.substr(0, scheme.size()) == scheme) {
+      *proxy = std::string(given);
+      return true;
+    }
+  }
+  return false;
+}
+
+// What libproxy answers, asked on a thread of its own: a PAC file or WPAD
+// may take long, and libproxy cannot be interrupted. A lookup given up on
+// finishes, or not, on its own; its results are then dropped.
+std::vector<std::string> DesktopProxies(const std::string& url, const Cancel& cancel) {
+  struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::vector<std::string> proxies;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread([lookup, url] {
+      std::vector<std::string> proxies;
+      try {
+        if (pxProxyFactory* factory = px_proxy_factory_new()) {
+          if (char** answer = px_proxy_factory_get_proxies(factory, url.c_str())) {
+            std::string proxy;
+            for (char** each = answer; *each != nullptr; ++each) {
+              if (AsCurlProxy(*each, &proxy)) proxies.push_back(proxy);
+            }
+            px_proxy_factory_free_proxies(answer);
+          }
+          px_proxy_factory_free(factory);
+        }
+      } catch (...) {
+        proxies.clear();
+      }
+      std::lock_guard<std::mutex> lock(lookup->mutex);
+      lookup->proxies = std::move(proxies);
+      lookup->finished = true;
+      lookup->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return {};
+  }
+  std::unique_lock<std::mutex> lock(lookup->mutex);
+  while (!lookup->done.wait_for(lock, std::chrono::milliseconds(50),
+                                [&] { return lookup->finished; })) {
+    if (cancel()) return {};
+  }
+  return lookup->proxies;
+}
+
+}  // namespace
+
+bool NoProxyExempts(std::string_view host, std::string_view noProxy) {
+  if (noProxy == "*") return true;
+  if (host.size() > 1 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+  std::size_t begin = 0;
+  while (begin < noProxy.size()) {
+    std::size_t end = noProxy.find_first_of(", \t", begin);
+    if (end == std::string_view::npos) end = noProxy.size();
+    std::string_view entry = noProxy.substr(begin, end - begin);
+    begin = end + 1;
+    if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
+    if (!entry.empty() && entry.back() == '.') entry.remove_suffix(1);
+    if (entry.empty()) continue;
+    if (InNetwork(host, entry)) return true;
+    // A name covers itself and every name within it.
+    if (entry.size() <= host.size() &&
+        SameLetters(host.substr(host.size() - entry.size()), entry) &&
+        (entry.size() == host.size() || host[host.size() - entry.size() - 1] == '.')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> ProxiesFor(const std::string& url, const Cancel& cancel) {
+  const char* noProxy = std::getenv("no_proxy");
+  if (noProxy == nullptr) noProxy = std::getenv("NO_PROXY");
+  if (noProxy != nullptr && NoProxyExempts(PartOf(url, CURLUPART_HOST), noProxy)) return {""};
+  std::vector<std::string> proxies;
+  if (AnyEnvironmentProxy()) {
+    std::string proxy;
+    if (EnvironmentProxy(PartOf(url, CURLUPART_SCHEME), &proxy)) proxies.push_back(proxy);
+  } else {
+    proxies = DesktopProxies(url, cancel);
+  }
+  if (proxies.empty()) proxies.push_back("");
+  // libcurl takes an address without a scheme for an http proxy; so is it named.
+  for (std::string& proxy : proxies) {
+    if (!proxy.empty() && proxy.find("://") == std::string::npos) proxy.insert(0, "http://");
+  }
+  return proxies;
+}
+
+}  // namespace fl::http

@@ -3,7 +3,7 @@
 FIRSTLOAD_PACKAGES=(
   g++ cmake make pkg-config
   googletest libgtest-dev libbenchmark-dev
-  libcurl4-openssl-dev libxml2-dev libgtk-3-dev
+  libcurl4-openssl-dev libxml2-dev libgtk-3-dev libproxy-dev
   python3 xvfb x11-utils xdotool fonts-liberation locales strace openssl
 )
 

@@ -37,6 +37,27 @@ std::string WithoutUserPart(std::string_view url) {
   return std::string(url.substr(0, host)) + std::string(url.substr(host + at + 1));
 }
 
+std::string ProxyFromList(std::string_view list, std::string_view scheme) {
+  std::string_view chosen;
+  std::size_t begin = 0;
+  while (begin < list.size()) {
+    std::size_t end = list.find_first_of("; ", begin);
+    if (end == std::string_view::npos) end = list.size();
+    std::string_view entry = list.substr(begin, end - begin);
+    begin = end + 1;
+    const std::size_t equals = entry.find('=');
+    if (equals == std::string_view::npos) {
+      if (chosen.empty()) chosen = entry;
+    } else if (SchemeOf(std::string(entry.substr(0, equals)) + ":") == scheme) {
+      chosen = entry.substr(equals + 1);
+      break;
+    }
+  }
+  if (chosen.empty()) return "";
+  return chosen.find("://") == std::string_view::npos ? "http://" + std::string(chosen)
+                                                      : std::string(chosen);
+}
+
 std::string ProxyReason(std::string_view what, std::string_view proxy) {
   return std::string(what) + " at " + WithoutUserPart(proxy);
 }

@@ -21,6 +21,12 @@ std::string RefusedRedirect(std::string_view from, std::string_view to);
 // url without the user name and password of its authority, for printing.
 std::string WithoutUserPart(std::string_view url);
 
+// The proxy for scheme out of a proxy list as Windows keeps it:
+// "host:port" for every scheme, or entries such as "http=host:port",
+// separated by ';' or spaces. As an address with a scheme ("http://host:port");
+// "" when the list names none for scheme.
+std::string ProxyFromList(std::string_view list, std::string_view scheme);
+
 // A proxy's refusal or failure, named so that a person knows it was the
 // proxy and not the service: what, then " at " and the proxy's address
 // without its credentials.

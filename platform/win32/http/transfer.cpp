@@ -7,8 +7,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/failure.h"
+#include "platform/http/address.h"
 #include "platform/http/fetch.h"
 #include "platform/utf8.h"
 #include "platform/version.h"
@@ -179,6 +181,25 @@ bool IsWebAddress(const std::wstring& url) {
   return scheme == L"http" || scheme == L"https";
 }
 
+// The proxy the session sends url's scheme through, as the system's settings
+// give it; "" for none.
+std::string SessionProxy(HINTERNET session, const std::string& url) {
+  // INTERNET_PROXY_INFO of the ANSI call, whatever UNICODE says.
+  struct ProxyInfo {
+    DWORD accessType;
+    const char* proxy;
+    const char* bypass;
+  };
+  DWORD size = 0;
+  InternetQueryOptionA(session, INTERNET_OPTION_PROXY, nullptr, &size);
+  if (size < sizeof(ProxyInfo)) return "";
+  std::vector<ProxyInfo> buffer(size / sizeof(ProxyInfo) + 1);
+  if (!InternetQueryOptionA(session, INTERNET_OPTION_PROXY, buffer.data(), &size)) return "";
+  const ProxyInfo& info = buffer.front();
+  if (info.accessType != INTERNET_OPEN_TYPE_PROXY || info.proxy == nullptr) return "";
+  return ProxyFromList(info.proxy, SchemeOf(url));
+}
+
 std::wstring Combine(const std::wstring& base, const std::wstring& relative) {
   std::wstring out(4096, L'\0');
   DWORD length = static_cast<DWORD>(out.size());
@@ -208,14 +229,23 @@ std::string Fetch(const std::string& url, const std::string& /*caFile*/, const C
   std::wstring address = Wide(url);
   for (int redirects = 0;; ++redirects) {
     // A page may send the browser on to another page, never to another scheme.
-    if (!IsWebAddress(address)) return "not an http or https address: " + Narrow(address);
+    if (!IsWebAddress(address)) {
+      return "not an http or https address: " + WithoutUserPart(Narrow(address));
+    }
     HINTERNET handle = InternetOpenUrlW(session.get(), address.c_str(), kHeaders,
                                         static_cast<DWORD>(-1), kFlags, 0);
     if (cancel()) {
       if (handle != nullptr) session.CloseChild(handle);
       return "cancelled";
     }
-    if (handle == nullptr) return Reason(GetLastError());
+    if (handle == nullptr) {
+      const DWORD error = GetLastError();
+      const std::string proxy = SessionProxy(session.get(), Narrow(address));
+      if (error == ERROR_INTERNET_CANNOT_CONNECT && !proxy.empty()) {
+        return ProxyReason("cannot connect to the proxy", proxy);
+      }
+      return Reason(error);
+    }
     Request request(session, handle);
 
     const DWORD status = QueryStatus(request.get());
@@ -223,10 +253,17 @@ std::string Fetch(const std::string& url, const std::string& /*caFile*/, const C
       const std::wstring location = QueryText(request.get(), HTTP_QUERY_LOCATION);
       if (!location.empty()) {
         if (redirects == kMaxRedirects) return "more than 20 redirects";
-        address = Combine(address, location);
-        if (address.empty()) return "a redirect to an invalid address";
+        const std::wstring next = Combine(address, location);
+        if (next.empty()) return "a redirect to an invalid address";
+        const std::string refused = RefusedRedirect(Narrow(address), Narrow(next));
+        if (!refused.empty()) return refused;
+        address = next;
         continue;
       }
+    }
+    if (status == 407) {
+      const std::string proxy = SessionProxy(session.get(), Narrow(address));
+      if (!proxy.empty()) return ProxyStatusReason(static_cast<long>(status), proxy);
     }
     if (status >= 400) return "HTTP " + std::to_string(status);
 

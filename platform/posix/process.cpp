@@ -3,8 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -151,63 +151,50 @@ std::int32_t ShellExecute(WindowHandle /*owner*/, const Text& operation, const T
   const std::string args = posix::NativeArgument(parameters);
   if (args.find('\0') != std::string::npos) return 31;
 
-  // The grandchild reports a failed exec through this pipe; it closes on a
-  // successful one.
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return 31;
-  pid_t child = ::fork();
-  if (child < 0) {
-    ::close(report[0]);
-    ::close(report[1]);
+  // One call, with no copy of this process: everything the program must not
+  // inherit is set in the spawn. This process ends soon after, so the program
+  // needs no second fork to outlive it, and is not waited for.
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_t actions;
+  if (::posix_spawnattr_init(&attr) != 0) return 31;
+  if (::posix_spawn_file_actions_init(&actions) != 0) {
+    ::posix_spawnattr_destroy(&attr);
     return 31;
   }
-  if (child == 0) {
-    // Detach from this process so the program outlives it, and let init
-    // reap it.
-    ::setsid();
-    pid_t grandchild = ::fork();
-    if (grandchild != 0) ::_exit(grandchild < 0 ? 1 : 0);
-    int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      ::dup2(null, 0);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      if (null > 2) ::close(null);
-    }
-    // The program starts as from a fresh shell: dispositions that this
-    // process or its starter set up (an ignored SIGPIPE, nohup's SIGHUP) and
-    // blocked signals would otherwise pass through exec.
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
-      int err = errno;
-      (void)!::write(report[1], &err, sizeof err);
-      ::_exit(127);
-    }
+  // As from a fresh shell, in a session of its own: dispositions that this
+  // process or its starter set up (an ignored SIGPIPE, nohup's SIGHUP) and
+  // blocked signals would otherwise pass through exec.
+  sigset_t all, none;
+  ::sigfillset(&all);
+  // glibc's sigaddset refuses its own two signals (32 and 33), and its spawn
+  // leaves them ignored in the program unless they are in this set: their
+  // bits are set directly, as the kernel's layout has them.
+  constexpr int kBitsPerWord = 8 * sizeof all.__val[0];
+  for (int sig = 1; sig < NSIG; ++sig) {
+    all.__val[(sig - 1) / kBitsPerWord] |= 1UL << ((sig - 1) % kBitsPerWord);
+  }
+  ::sigemptyset(&none);
+  int err = ::posix_spawnattr_setflags(
+      &attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  if (err == 0) err = ::posix_spawnattr_setsigdefault(&attr, &all);
+  if (err == 0) err = ::posix_spawnattr_setsigmask(&attr, &none);
+  if (err == 0) err = ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDWR, 0);
+  if (err == 0) err = ::posix_spawn_file_actions_adddup2(&actions, 0, 1);
+  if (err == 0) err = ::posix_spawn_file_actions_adddup2(&actions, 0, 2);
+  if (err == 0 && !dir.empty()) err = ::posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  if (err == 0) {
     // Never through a shell: the parameter string is one argument, as is.
     char* argv[3] = {const_cast<char*>(path.c_str()),
                      args.empty() ? nullptr : const_cast<char*>(args.c_str()), nullptr};
-    ::execv(path.c_str(), argv);
-    int err = errno;
-    (void)!::write(report[1], &err, sizeof err);
-    ::_exit(127);
+    pid_t child;
+    err = ::posix_spawn(&child, path.c_str(), &actions, &attr, argv, environ);
+    if (err != 0) err = ShellError(err, path);
+  } else {
+    err = 31;
   }
-  ::close(report[1]);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  int err = 0;
-  ssize_t got;
-  while ((got = ::read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
-  }
-  ::close(report[0]);
-  if (got == static_cast<ssize_t>(sizeof err)) return ShellError(err, path);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 31;
-  return 42;
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attr);
+  return err == 0 ? 42 : err;
 }
 
 void PrepareProcess() {

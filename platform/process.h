@@ -13,6 +13,9 @@ struct ProcessEntry {
   Text exeFile;        // file name of its executable (bare, or a full path)
   Text kernelName;     // the kernel's short name for it; empty where none
   Text firstArgument;  // bare name of its first argument; empty where none
+  // Bare name of the first of its later arguments that is no option, as an
+  // interpreter names the script it runs; empty where none.
+  Text scriptArgument;
 };
 
 // A snapshot of the running processes, walked once and released when
@@ -28,6 +31,10 @@ class ProcessSnapshot {
   bool Valid() const;
   // The next entry; false at the end of the list.
   bool Next(ProcessEntry& entry);
+  // True when the last entry's scriptArgument names an existing file, a
+  // relative path taken from that process's working folder. Asked only of a
+  // name that matters, since it looks at the file system.
+  bool ScriptExists() const;
 
  private:
   struct Impl;

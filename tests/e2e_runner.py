@@ -32,12 +32,34 @@ around a value keep its outer spaces; \\xNN is a raw byte.
               tests' own authority (BUILD/testca, made here), and the service
               answers with a certificate from it; untrusted: from another
   running     KIND NAME: a process named NAME runs meanwhile; KIND is copy,
-              script, symlink, replaced, argument (of sh -c) or wine
+              script, symlink, replaced, argument (of sh -c), later (sleep 30
+              NAME), envscript (#!/usr/bin/env python3), interpreter (python3
+              -u NAME from its folder), firstargument or winpath (sleep with
+              NAME or C:\\Product\\Update\\NAME as its first argument), nofile
+              (grep NAME where no such file is) or wine
+  proxy       squid AUTH: a squid of the case's own on 127.0.0.1:PORT+1, in
+              its folder, as an unprivileged user, carrying requests and
+              tunnels to the service's port only; AUTH is none, basic or
+              digest, for the user jürgen with the password p@ss/w%rd&1;
+              closed: nothing listens there
+  proxy-via   how the run learns of the proxy: env VARIABLE, set to its
+              address; gnome MODE, GNOME's settings in a keyfile of the run's
+              own (manual: the proxy for http and https; none; auto: a PAC
+              file on 127.0.0.1:PORT+3 that names the proxy, and no manual
+              one); registry: Wine's ProxyEnable and ProxyServer in HKCU's
+              Internet Settings, removed after the run
+  credentials yes: the proxy's address holds the user and the password,
+              percent-encoded; wrong: a wrong password; no (the default)
+Every run has none of the proxy variables (http_proxy, HTTPS_PROXY, no_proxy,
+...) and none of a desktop session's (DESKTOP_SESSION, XDG_CONFIG_HOME, ...)
+but those the case sets.
 What a run (started from an empty working folder) must do:
   status      its exit status
   connecting  yes: the Connecting notice comes first on standard error
   why         the reason on the line that says a fetch failed; no such line
-              when absent
+              when absent; {proxy} stands for the proxy's address
+  proxied     yes: squid carried the request to the service (a CONNECT over
+              tls, else a GET, answered 200); no: squid, listening, saw none
   message     the feature named by the failure message; windowed, the message
               box is over the form and is dismissed
   query       the one request the service gets; none when absent
@@ -47,11 +69,14 @@ What a run (started from an empty working folder) must do:
               cells split at '|'
   launch      none or PROGRAM PARAMETER: the one start of a download program
   log         none, or NetError.log as a pattern where '*' is any text
-and leave nothing else in the folder or the working folder.
+and leave nothing else in the folder or the working folder. With credentials,
+neither standard error nor NetError.log may hold the user name or the
+password, as given or percent-encoded.
 """
 import argparse
 import ntpath
 import os
+import pwd
 import re
 import select
 import shutil
@@ -62,6 +87,7 @@ import sys
 import tempfile
 import threading
 import time
+from urllib.parse import quote
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NOTICE = "Connecting to Zelvan's website. Please Wait......\n"
@@ -83,6 +109,14 @@ mv "$record.part" "$record.txt"
 """
 CLEAN_SIGNALS = b"SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n"
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+# Whoever runs the tests may have a proxy or a desktop session of their own.
+NOT_INHERITED = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
+                 "ALL_PROXY", "no_proxy", "NO_PROXY", "GSETTINGS_BACKEND", "XDG_CONFIG_HOME",
+                 "DESKTOP_SESSION", "XDG_CURRENT_DESKTOP", "GNOME_DESKTOP_SESSION_ID",
+                 "KDE_FULL_SESSION")
+# A letter past ASCII, and what an address must escape.
+PROXY_USER, PROXY_PASSWORD, WRONG_PASSWORD = "jürgen", "p@ss/w%rd&1", "wr@ng/p%ss&2"
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
 
 class Skip(Exception):
@@ -130,6 +164,22 @@ def read(path):
     if os.path.exists(path):
         with open(path, "rb") as f:
             return f.read()
+
+
+def listens(port):
+    """Asked of the kernel: a connection would be a request in squid's log."""
+    with open("/proc/net/tcp") as table:
+        return any(f[1] == "0100007F:%04X" % port and f[3] == "0A"
+                   for f in (line.split() for line in table))
+
+
+def stop(process):
+    process.terminate()
+    try:
+        process.wait(30)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
 
 
 def first_line(fd, seconds):
@@ -285,6 +335,21 @@ class Case:
             os.symlink("/bin/sleep", named)
         elif kind == "argument":
             argv = ["/bin/sh", "-c", "sleep 30; :", name]
+        elif kind == "later":
+            argv = ["/bin/sleep", "30", name]
+        elif kind in ("envscript", "interpreter"):
+            with open(named, "w") as out:
+                out.write("#!/usr/bin/env python3\nimport time\ntime.sleep(30)\n")
+            os.chmod(named, 0o755)
+            # The kernel starts env, which starts python3 with the script's path.
+            argv = [named] if kind == "envscript" else ["python3", "-u", name]
+        elif kind in ("firstargument", "winpath"):
+            # sleep's own file and kernel name; only the first argument tells.
+            argv = [name if kind == "firstargument" else "C:\\Product\\Update\\" + name, "30"]
+        elif kind == "nofile":
+            # Like grep NAME build.log where no such file is: the name comes
+            # first but names no file. Waits on its open input.
+            argv = ["grep", name]
         else:
             shutil.copy(os.path.join(self.args.build, "standin_download.exe"), named)
             # The stand-in stays until a file "stop" appears beside it.
@@ -293,7 +358,9 @@ class Case:
             return self.check(wait_for(lambda: os.path.exists(os.path.join(elsewhere, "ready")),
                                        30), "the running stand-in did not start")
         # Popen returns once the program runs.
-        process = self.start(*argv, start_new_session=True,
+        extra = dict(executable="/bin/sleep") if kind in ("firstargument", "winpath") else \
+            dict(stdin=subprocess.PIPE) if kind == "nofile" else {}
+        process = self.start(*argv, start_new_session=True, cwd=elsewhere, **extra,
                              stop=lambda: (os.killpg(process.pid, signal.SIGKILL), process.wait()))
         if kind == "replaced":
             os.remove(named)

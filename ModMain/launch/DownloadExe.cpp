@@ -36,7 +36,8 @@ VBool FrmInternet_IsExeRunning(const Text& E, const Text& F) {
     ProcessEntry entry;
     while (snapshot.Next(entry)) {
       if (named(entry.exeFile, bareName) || UpperText(entry.exeFile) == fullPath ||
-          named(entry.kernelName, kernelName) || named(entry.firstArgument, bareName)) {
+          named(entry.kernelName, kernelName) || named(entry.firstArgument, bareName) ||
+          (named(entry.scriptArgument, bareName) && snapshot.ScriptExists())) {
         result = kTrue;
         return;
       }

@@ -39,10 +39,24 @@ size_t ReadProcFile(int procFd, const char* name, char* buf, size_t size) {
   return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
+// The first argument after the program's own that is no option: the script
+// an interpreter runs, as `env` or a person starts it.
+std::string_view ScriptArgument(std::string_view arguments) {
+  size_t at = arguments.find('\0');
+  while (at != std::string_view::npos && at + 1 < arguments.size()) {
+    const std::string_view next =
+        arguments.substr(at + 1, strnlen(arguments.data() + at + 1, arguments.size() - at - 1));
+    if (!next.empty() && next.front() != '-') return next;
+    at = arguments.find('\0', at + 1);
+  }
+  return {};
+}
+
 // The names of one process; false for kernel threads and processes that
 // have ended, which run no program. Paths are taken relative to the open
-// /proc folder, sparing a lookup of /proc per process.
-bool NamesOf(int procFd, const char* pid, ProcessEntry& entry) {
+// /proc folder, sparing a lookup of /proc per process. script gets the raw
+// script argument.
+bool NamesOf(int procFd, const char* pid, ProcessEntry& entry, std::string& script) {
   char link[300];  // a name of /proc, up to 255 bytes, and "/cmdline"
   const size_t pidLength = strnlen(pid, 256);
   std::memcpy(link, pid, pidLength);
@@ -74,6 +88,8 @@ bool NamesOf(int procFd, const char* pid, ProcessEntry& entry) {
   std::memcpy(link + pidLength, "/cmdline", 9);
   got = ReadProcFile(procFd, link, buf, sizeof buf);
   entry.firstArgument = posix::FromNativeName(BaseName(std::string_view(buf, strnlen(buf, got))));
+  script = ScriptArgument(std::string_view(buf, got));
+  entry.scriptArgument = posix::FromNativeName(BaseName(script));
   return !entry.exeFile.empty() || !entry.kernelName.empty() || !entry.firstArgument.empty();
 }
 
@@ -81,6 +97,8 @@ bool NamesOf(int procFd, const char* pid, ProcessEntry& entry) {
 
 struct ProcessSnapshot::Impl {
   DIR* dir = nullptr;
+  std::string pid;     // of the last entry
+  std::string script;  // its script argument as it stands
 };
 
 ProcessSnapshot::ProcessSnapshot() : impl_(std::make_unique<Impl>()) {
@@ -100,9 +118,21 @@ bool ProcessSnapshot::Next(ProcessEntry& entry) {
   while (dirent* found = ::readdir(impl_->dir)) {
     const char* name = found->d_name;
     if (*name < '1' || *name > '9') continue;  // only process ids
-    if (NamesOf(::dirfd(impl_->dir), name, entry)) return true;
+    if (NamesOf(::dirfd(impl_->dir), name, entry, impl_->script)) {
+      impl_->pid = name;
+      return true;
+    }
   }
   return false;
+}
+
+bool ProcessSnapshot::ScriptExists() const {
+  const std::string& script = impl_->script;
+  if (impl_->dir == nullptr || script.empty()) return false;
+  // /proc/PID/cwd leads into the process's working folder.
+  const std::string path = script.front() == '/' ? script : impl_->pid + "/cwd/" + script;
+  struct stat st;
+  return ::fstatat(::dirfd(impl_->dir), path.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
 }
 
 Text KernelNameFor(const Text& fileName) {

@@ -44,7 +44,12 @@ bool ProcessSnapshot::Next(ProcessEntry& entry) {
   // The snapshot knows a process by its executable's name only.
   entry.kernelName.clear();
   entry.firstArgument.clear();
+  entry.scriptArgument.clear();
   return true;
+}
+
+bool ProcessSnapshot::ScriptExists() const {
+  return false;
 }
 
 // Windows keeps a process's whole executable name.

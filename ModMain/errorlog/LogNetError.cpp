@@ -11,6 +11,7 @@
 namespace fl {
 
 unsigned char LogRolloverDone = 0;
+Text LastLoggedFailure;
 
 namespace {
 
@@ -29,6 +30,7 @@ bool TryStep(Step&& step) noexcept {
 }  // namespace
 
 void LogNetError(const Text& description, const Text& procName) {
+  TryStep([&] { LastLoggedFailure = description; });
   unsigned char replace = 0;
   Text logPath;
   TryStep([&] { logPath = AppPath + kPathSep + u"NetError.log"; });

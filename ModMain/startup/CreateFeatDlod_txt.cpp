@@ -7,7 +7,9 @@
 #include "ModMain/recordfile/FileReadWrite.h"
 #include "ModMain/startup/FirstLoad_Main.h"
 #include "frmmain/frmmain.h"
+#include "platform/app.h"
 #include "platform/events.h"
+#include "platform/files.h"
 
 namespace fl {
 
@@ -68,8 +70,17 @@ VBool GetFeaturesDetailsFromWebsite() {
       if (grid.Rows() > 0) {
         const VBool notEnciphered = kFalse;
         Text headerText;
+        LastLoggedFailure.clear();
         FileReadWrite(FeatDlodsFile, notEnciphered, 25, u"", u"WA", record, u"", &grid, u"",
                       headerText);
+        // The run goes on to the launch, but a folder the user may not write
+        // would have every run fetch again, and its log cannot say why.
+        if (!FileExists(FeatDlodsFile)) {
+          WriteStandardError(
+              u"FirstLoad: the feature list could not be stored: " +
+              (LastLoggedFailure.empty() ? Text(u"unknown failure") : LastLoggedFailure) + u" at " +
+              FeatDlodsFile);
+        }
         result = kTrue;
       }
       frmmain::Unload();

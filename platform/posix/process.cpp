@@ -87,6 +87,9 @@ bool NamesOf(int procFd, const char* pid, ProcessEntry& entry, std::string& scri
 
   std::memcpy(link + pidLength, "/cmdline", 9);
   got = ReadProcFile(procFd, link, buf, sizeof buf);
+  // Another user's process that shows neither its executable nor any
+  // argument has ended and waits to be reaped: a zombie runs nothing.
+  if (n < 0 && got == 0) return false;
   entry.firstArgument = posix::FromNativeName(BaseName(std::string_view(buf, strnlen(buf, got))));
   script = ScriptArgument(std::string_view(buf, got));
   entry.scriptArgument = posix::FromNativeName(BaseName(script));

@@ -29,30 +29,49 @@ TEST(Faults, HostileServicesEndInTheMessageWithinLimitsAndSmallMemory) {
   }
 }
 
-TEST(Faults, ReadOnlyApplicationFolderStillLaunches) {
+TEST(Faults, ReadOnlyApplicationFolderStillLaunchesAndSaysWhy) {
   if (test::RunCommand("unshare --mount true && echo yes") != "yes\n") {
     GTEST_SKIP() << "this machine does not allow a private mount namespace";
   }
-  AppFolder app;
-  app.WriteSetup("Ostra-VKP", "Photo Tools");
-  app.InstallDownloader("VKPDownload.exe");
-  Service service("ok", app / "service.log");
-  TempDir elsewhere;
-  const fs::path record = elsewhere / "started-with.txt";
-  setenv("FIRSTLOAD_TEST_RECORD", record.c_str(), 1);
-  // The folder is mounted read-only in a namespace of the run's own.
-  const std::string dir = (app / "").parent_path().string();
-  Outcome run =
-      RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-                  "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && "
-                  "exec \"$1/FirstLoad\"",
-                  "sh", dir});
-  unsetenv("FIRSTLOAD_TEST_RECORD");
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, kNotice);
-  EXPECT_EQ(AppFolder::ReadLaunchRecord(record), "VKP*#OTHERFILE#Photo Tools");
-  EXPECT_FALSE(fs::exists(app / "FeatDlods.txt"));  // fetched again next time
-  EXPECT_EQ(app.Log(), "");                         // nowhere to write it
+  // The folder mounted read-only in a namespace of the run's own, and one
+  // that the user who runs it may not write.
+  const std::string readOnly =
+      "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && exec \"$1/FirstLoad\"";
+  const std::string notTheirs =
+      "chmod 0555 \"$1\" && exec setpriv --reuid=65534 --regid=65534 --clear-groups "
+      "\"$1/FirstLoad\"";
+  for (const std::string& script : {readOnly, notTheirs}) {
+    SCOPED_TRACE(script);
+    AppFolder app;
+    app.WriteSetup("Ostra-VKP", "Photo Tools");
+    app.InstallDownloader("VKPDownload.exe");
+    Service service("ok", app / "service.log");
+    TempDir elsewhere;
+    const fs::path record = elsewhere / "started-with.txt";
+    // Others may reach both folders and run the program, as under /opt.
+    const std::string dir = (app / "").parent_path().string();
+    for (const fs::path& folder : {fs::path(dir), elsewhere.Path()}) {
+      for (fs::path up = folder; up != up.root_path(); up = up.parent_path()) {
+        fs::permissions(up, fs::perms::others_exec, fs::perm_options::add);
+      }
+    }
+    fs::permissions(elsewhere.Path(), fs::perms::all, fs::perm_options::add);
+    fs::permissions(app / "Update" / "VKPDownload.exe",
+                    fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    setenv("FIRSTLOAD_TEST_RECORD", record.c_str(), 1);
+    Outcome run = RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh",
+                              "-c", script, "sh", dir});
+    unsetenv("FIRSTLOAD_TEST_RECORD");
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+    EXPECT_EQ(run.status, 0) << run.err;
+    // Nor can the log be written there: standard error says why the list
+    // will be fetched again next time.
+    EXPECT_EQ(run.err, kNotice + "FirstLoad: the feature list could not be stored: " +
+                           "Permission denied at " + (app / "FeatDlods.txt").string() + "\n");
+    EXPECT_EQ(AppFolder::ReadLaunchRecord(record), "VKP*#OTHERFILE#Photo Tools");
+    EXPECT_FALSE(fs::exists(app / "FeatDlods.txt"));
+    EXPECT_EQ(app.Log(), "");
+  }
 }
 
 TEST(Faults, TwoFirstRunsAtOnceLeaveOneCompleteList) {

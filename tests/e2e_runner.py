@@ -28,8 +28,12 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   output      closed: standard output and error are a pipe with no reader
   signals     inherited: started with SIGHUP ignored and SIGUSR1 blocked
   linger      seconds that the started program keeps running
+  together    N: N runs start at the same moment (the others' output unread)
+  seconds     the run's own time limit; by default 5 (20 windowed, 60
+              under Wine)
   tls         trusted: the build that asks https://localhost, trusting the
-              tests' own authority (BUILD/testca, made here), and the service
+              tests' own authority (BUILD/testca, made here; under Wine put
+              into the Root store by BUILD/trust_root.exe), and the service
               answers with a certificate from it; untrusted: from another
   running     KIND NAME: a process named NAME runs meanwhile; KIND is copy,
               script, symlink, replaced, argument (of sh -c), later (sleep 30
@@ -68,6 +72,8 @@ What a run (started from an empty working folder) must do:
   stored      none or yes (FeatDlods.txt); or 'row:' lines, its exact records,
               cells split at '|'
   launch      none or PROGRAM PARAMETER: the one start of a download program
+              (exactly one, whatever runs together); it holds no descriptor
+              past 0-2, and when it lingers it is alive after the run
   log         none, or NetError.log as a pattern where '*' is any text
 and leave nothing else in the folder or the working folder. With credentials,
 neither standard error nor NetError.log may hold the user name or the
@@ -103,9 +109,13 @@ while IFS= read -r l; do case $l in SigBlk*|SigIgn*) echo "$l";; esac; done \
   < /proc/self/status > "$record.signals"
 sed 's/.*) //' /proc/$$/stat | cut -d' ' -f4 > "$record.sid"
 echo $$ > "$record.pid"
+echo $$ >> "$record.starts"
+# Descriptors it was given past 0-2; the shell's own are 10 and up.
+for fd in 3 4 5 6 7 8 9; do [ ! -e /proc/$$/fd/$fd ] || echo $fd; done > "$record.fds"
 { basename "$0"; echo "$#"; for a in "$@"; do printf '%s\n' "$a"; done; } > "$record.part"
 mv "$record.part" "$record.txt"
-[ -z "$FIRSTLOAD_TEST_LINGER" ] || exec sleep "$FIRSTLOAD_TEST_LINGER"
+# Not exec: it stays under its own name, as a download program would.
+[ -z "$FIRSTLOAD_TEST_LINGER" ] || sleep "$FIRSTLOAD_TEST_LINGER"
 """
 CLEAN_SIGNALS = b"SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n"
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -173,7 +183,7 @@ def listens(port):
                    for f in (line.split() for line in table))
 
 
-def stop(process):
+def terminate(process):
     process.terminate()
     try:
         process.wait(30)
@@ -238,7 +248,7 @@ class Case:
         os.makedirs(os.path.join(self.app, "Update"))
         self.tls = one(case, "tls")
         program = "testhost-tls/FirstLoad" if self.tls else "testhost/FirstLoad"
-        files = {"FirstLoad.exe": "testhost/FirstLoad.exe"} if self.wine else {
+        files = {"FirstLoad.exe": program + ".exe"} if self.wine else {
             "FirstLoad": program, "libFirstLoadHttp.so": "libFirstLoadHttp.so",
             "libFirstLoadGtk.so": "libFirstLoadGtk.so"}
         files.pop(one(case, "without"), None)
@@ -265,7 +275,8 @@ class Case:
                      one(case, "feature", "Photo Tools")]))
         if one(case, "list") == "empty":
             open(os.path.join(self.app, "FeatDlods.txt"), "wb").close()
-        self.env = dict(os.environ, **dict(pair.split("=", 1) for pair in case.get("env", [])))
+        self.env = {k: v for k, v in os.environ.items() if k not in NOT_INHERITED}
+        self.env.update(pair.split("=", 1) for pair in case.get("env", []))
         if not self.wine:
             self.env.pop("DISPLAY", None)
             self.env.pop("WAYLAND_DISPLAY", None)
@@ -292,6 +303,126 @@ class Case:
             line = first_line(service.stdout.fileno(), 20)
             if line != "PORT %d" % self.args.port:
                 raise RuntimeError("the example service did not start: %r" % line)
+            if self.tls == "trusted" and self.wine:
+                # WinINet takes no authority file; it trusts the prefix's Root store.
+                with open(os.path.join(trusted, "ca.pem"), "rb") as pem:
+                    subprocess.run(["wine", os.path.join(build, "trust_root.exe")], stdin=pem,
+                                   stdout=subprocess.DEVNULL, env=self.env, check=True,
+                                   timeout=120)
+        self.proxy = "http://127.0.0.1:%d" % (self.args.port + 1)
+        self.squid = os.path.join(self.tmp, "squid")
+        if one(case, "proxy", "closed") != "closed":
+            self.start_squid(one(case, "proxy").split()[1])
+        elif listens(self.args.port + 1):
+            raise RuntimeError("something listens on the proxy's port %d" % (self.args.port + 1))
+
+    def start_squid(self, auth):
+        """A squid with a configuration of its own that carries requests to
+        the service alone, for a user with a password if auth says so."""
+        port, at = self.args.port + 1, lambda name: os.path.join(self.squid, name)
+        os.makedirs(self.squid)
+        conf = ["http_port 127.0.0.1:%d" % port, "cache_effective_user proxy",
+                "pid_filename " + at("squid.pid"), "cache_log " + at("cache.log"),
+                "logformat firstload %rm %ru %>Hs %un",
+                "access_log stdio:%s firstload" % at("access.log"), "coredump_dir " + self.squid,
+                "cache deny all", "netdb_filename none", "pinger_enable off",
+                "shutdown_lifetime 0 seconds",
+                # Its own rule: the default tunnels to port 443 only.
+                "acl service port %d" % self.args.port, "http_access deny !service"]
+        if auth == "none":
+            conf.append("http_access allow localhost")
+        else:
+            secret = PROXY_PASSWORD if auth == "digest" else subprocess.run(
+                ["openssl", "passwd", "-apr1", "-stdin"], input=PROXY_PASSWORD.encode(),
+                capture_output=True, check=True).stdout.decode().strip()
+            with open(at("users"), "w", encoding="utf-8") as out:
+                out.write("%s:%s\n" % (PROXY_USER, secret))
+            helper = "basic_ncsa_auth" if auth == "basic" else "digest_file_auth"
+            conf += ["auth_param %s program /usr/lib/squid/%s %s" % (auth, helper, at("users")),
+                     "auth_param %s realm FirstLoad" % auth, "acl users proxy_auth REQUIRED",
+                     "http_access allow users"]
+        with open(at("squid.conf"), "w") as out:
+            out.write("\n".join(conf + ["http_access deny all", ""]))
+        if os.geteuid() == 0:
+            # Squid leaves root for this user, who must reach its folder.
+            user = pwd.getpwnam("proxy")
+            os.chmod(self.tmp, 0o711)
+            for name in [self.squid] + [at(n) for n in os.listdir(self.squid)]:
+                os.chown(name, user.pw_uid, user.pw_gid)
+        # Its shared memory is named after -n, apart from any other squid.
+        squid = self.start("/usr/sbin/squid", "-N", "-n", "firstload%d" % port, "-f",
+                           at("squid.conf"), stop=lambda: terminate(squid))
+        if not wait_for(lambda: listens(port) or squid.poll() is not None, 30) or not listens(port):
+            raise RuntimeError("squid did not start: %s" % (read(at("cache.log")) or b"")[-2000:])
+
+    def tell_proxy(self, run, env):
+        """Puts the proxy where the run looks for it; the credentials given."""
+        via, _, what = one(run, "proxy-via", "").partition(" ")
+        secrets = {"yes": (PROXY_USER, PROXY_PASSWORD),
+                   "wrong": (PROXY_USER, WRONG_PASSWORD)}.get(one(run, "credentials", "no"), ())
+        address = self.proxy.replace("//", "//%s:%s@" % tuple(
+            quote(s, safe="") for s in secrets), 1) if secrets else self.proxy
+        port = self.args.port + 1
+        if via == "env":
+            env[what] = address
+        elif via == "gnome":
+            env.update(GSETTINGS_BACKEND="keyfile", XDG_CONFIG_HOME=os.path.join(self.tmp, "xdg"),
+                       XDG_CURRENT_DESKTOP="GNOME", DESKTOP_SESSION="gnome")
+            settings = os.path.join(env["XDG_CONFIG_HOME"], "glib-2.0", "settings")
+            os.makedirs(settings, exist_ok=True)
+            pac = os.path.join(self.tmp, "pac")
+            # GNOME's own default exempts localhost and 127.0.0.0/8, the service's.
+            keyfile = "[system/proxy]\nmode='%s'\nignore-hosts=@as []\n" % what
+            if what == "auto":
+                keyfile += "autoconfig-url='http://127.0.0.1:%d/proxy.pac'\n" % (port + 2)
+                os.makedirs(pac, exist_ok=True)
+                with open(os.path.join(pac, "proxy.pac"), "w") as out:
+                    out.write('function FindProxyForURL(url, host) { return "PROXY 127.0.0.1:%d"; }\n'
+                              % port)
+                # libproxy fetches it itself, over plain http.
+                self.start(sys.executable, "-m", "http.server", "--bind", "127.0.0.1",
+                           "--directory", pac, str(port + 2))
+                if not wait_for(lambda: listens(port + 2), 20):
+                    raise RuntimeError("the PAC file is not served")
+            else:
+                keyfile += "".join("[system/proxy/%s]\nhost='127.0.0.1'\nport=%d\n" % (scheme, port)
+                                   for scheme in ("http", "https"))
+            with open(os.path.join(settings, "keyfile"), "w") as out:
+                out.write(keyfile)
+        elif via == "registry":
+            values = (("ProxyEnable", "REG_DWORD", "1"), ("ProxyServer", "REG_SZ",
+                                                          "127.0.0.1:%d" % port))
+            # The prefix serves every case: the values go with the run.
+            self.cleanups.append(lambda: [subprocess.run(
+                ["wine", "reg", "delete", INTERNET_SETTINGS, "/v", name, "/f"], env=self.env,
+                **QUIET) for name, _, _ in values])
+            for name, kind, value in values:
+                subprocess.run(["wine", "reg", "add", INTERNET_SETTINGS, "/v", name, "/t", kind,
+                                "/d", value, "/f"], env=self.env, check=True, **QUIET)
+        return secrets
+
+    def check_proxy(self, run, err, logged, secrets):
+        """Whether squid carried the request, and that no credential shows."""
+        log = read(os.path.join(self.app, "NetError.log")) or b""
+        for secret in secrets:
+            for form in {secret.encode(), secret.encode("cp1252"), quote(secret, safe="").encode()}:
+                self.check(form not in err and form not in log, "%r is shown" % form)
+        if "proxied" not in run:
+            return
+        lines = []
+
+        def carried():
+            lines[:] = (read(os.path.join(self.squid, "access.log")) or b"")[logged:].decode(
+                "utf-8", "replace").splitlines()
+            return any(re.fullmatch(r"%s \S*:%d\S* 200 .*" % (
+                "CONNECT" if self.tls else "GET", self.args.port), line) for line in lines)
+        if one(run, "proxied") == "yes":
+            self.check(wait_for(carried, 10), "squid carried none: %r" % lines)
+        else:
+            # Squid logs a request once it is over, which the run's end is.
+            time.sleep(1)
+            carried()
+            self.check(listens(self.args.port + 1) and not lines, "squid saw %r" % lines)
 
     def start(self, *argv, stop=None, **streams):
         """A helper process, ended with the case."""
@@ -377,6 +508,8 @@ class Case:
         stops = len(self.cleanups)
         if "running" in run:
             self.start_running(*one(run, "running").split(" ", 1))
+        secrets = self.tell_proxy(run, env)
+        logged = len(read(os.path.join(self.squid, "access.log")) or b"")
 
         def inherit_signals():
             signal.signal(signal.SIGHUP, signal.SIG_IGN)
@@ -387,9 +520,13 @@ class Case:
         gone, out = os.pipe() if closed else (None, err if self.wine else subprocess.PIPE)
         if closed:
             os.close(gone)
+        argv = (["wine", os.path.join(self.app, "FirstLoad.exe")] if self.wine else
+                [os.path.join(self.app, "FirstLoad")])
+        began = time.monotonic()
+        others = [subprocess.Popen(argv, cwd=self.cwd, env=env, **QUIET)
+                  for _ in range(int(one(run, "together", "1")) - 1)]
         process = subprocess.Popen(
-            ["wine", os.path.join(self.app, "FirstLoad.exe")] if self.wine else
-            [os.path.join(self.app, "FirstLoad")], cwd=self.cwd, env=env,
+            argv, cwd=self.cwd, env=env,
             stdin=subprocess.DEVNULL, stdout=out if closed else subprocess.DEVNULL, stderr=out,
             preexec_fn=inherit_signals if one(run, "signals") == "inherited" else None)
         reader = threading.Thread(target=lambda: process.stderr and err.extend(process.stderr.read()))
@@ -404,6 +541,11 @@ class Case:
             process.kill()
             status = process.wait()
             self.check(False, "FirstLoad did not end in time")
+        took = time.monotonic() - began
+        limit = float(one(run, "seconds", 60 if self.wine else 20 if windowed else 5))
+        self.check(took < limit, "the run took %.1f s, more than %g" % (took, limit))
+        for other in others:
+            self.check(other.wait(120) == status, "a run beside it ended with %d" % other.returncode)
         reader.join(10)
         # Nothing it started keeps its standard error open.
         self.check(not reader.is_alive(), "standard error stays open after the run")
@@ -415,6 +557,7 @@ class Case:
             err = err.read()
         if not closed:
             self.check_stderr(run, bytes(err), windowed)
+        self.check_proxy(run, bytes(err), logged, secrets)
         self.check_files(run)
 
     def dismiss(self, process, display):
@@ -436,6 +579,7 @@ class Case:
 
     def check_stderr(self, run, err, windowed):
         why, message = one(run, "why"), one(run, "message")
+        why = why and why.replace("{proxy}", self.proxy)
         origin = "https://localhost" if self.tls else "http://127.0.0.1"
         page = one(run, "page", one(run, "query", ""))
         address = " from %s:%d%s" % (origin, self.args.port, page)
@@ -506,11 +650,26 @@ class Case:
             self.check(int(read(record + "sid")) != os.getsid(0), "in the run's session")
             self.check(read(record + "signals") == CLEAN_SIGNALS,
                        "signals: %r" % read(record + "signals"))
+            self.check(read(record + "fds") == b"", "given descriptors %r" % read(record + "fds"))
             if lingers:
+                pid = int(read(record + "pid"))
+                stat = read("/proc/%d/stat" % pid) or b""
+                # Alive, not a zombie that nothing reaps.
+                self.check(stat.rsplit(b")", 1)[-1][:2] not in (b"", b" Z"),
+                           "the program has ended: %r" % stat)
                 try:
-                    os.kill(int(read(record + "pid")), signal.SIGKILL)
+                    os.killpg(pid, signal.SIGKILL)
                 except ProcessLookupError:
                     self.check(False, "the run waited for the program")
+        if launch != "none" or os.path.exists(record + "starts"):
+            time.sleep(0.5)  # a second start, were there one, has had time to say so
+            starts = (read(record + "starts") or b"").splitlines()
+            self.check(len(starts) == (launch != "none"), "started %d times" % len(starts))
+            for pid in starts if not self.wine else []:
+                try:
+                    os.killpg(int(pid), signal.SIGKILL)  # none may outlive its case
+                except ProcessLookupError:
+                    pass
         for name in os.listdir(update) if os.path.isdir(update) else []:
             if name.startswith("started-with."):
                 os.remove(os.path.join(update, name))

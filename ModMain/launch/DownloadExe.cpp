@@ -1,9 +1,12 @@
 #include "ModMain/launch/DownloadExe.h"
 
+#include <memory>
+
 #include "ModMain/ModMain.h"
 #include "ModMain/errorlog/Guarded.h"
 #include "frmmain/frmmain.h"
 #include "platform/app.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -12,6 +15,15 @@ namespace fl {
 void DownloadExe() {
   Guarded(u"DownloadExe", [] {
     const Text folder = AppPath + kPathSep + u"update";
+    // Runs started together (a double click) check and start as one step:
+    // the lock of the program's folder is held from before the walk until
+    // the program runs and a walk would find it. A lock that cannot be had
+    // is logged and the launch goes on without it.
+    std::unique_ptr<FolderWriteLock> oneAtATime;
+    Guarded(u"DownloadExe", [&] {
+      oneAtATime = std::make_unique<FolderWriteLock>(AppPath + kPathSep + u"Update" + kPathSep +
+                                                     DownloadExeName);
+    });
     if (FrmInternet_IsExeRunning(DownloadExeName, folder) != kFalse) return;
     // The product part is the short code for Ostra-VKP and the product name
     // for everything else.

@@ -1,8 +1,10 @@
 // A stand-in for the product's download program, for whole runs under Wine.
 // Started by FirstLoad, it records its command line beside itself: the wide
 // form as UTF-8 in started-with.txt and the bytes a single-byte program
-// reads in started-with.ansi. Started with "--stay", it records nothing and
-// runs until a file "stop" appears beside it, or a minute has passed.
+// reads in started-with.ansi, and adds a line to started-with.starts for each
+// start; with FIRSTLOAD_TEST_LINGER set, it then stays that many seconds.
+// Started with "--stay", it records nothing and runs until a file "stop"
+// appears beside it, or a minute has passed.
 #include <windows.h>
 
 #include <string>
@@ -50,7 +52,20 @@ int main() {
     }
     return 0;
   }
+  HANDLE starts = CreateFileW((folder + L"started-with.starts").c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (starts != INVALID_HANDLE_VALUE) {
+    const std::string pid = std::to_string(GetCurrentProcessId()) + "\n";
+    DWORD written = 0;
+    WriteFile(starts, pid.data(), static_cast<DWORD>(pid.size()), &written, nullptr);
+    CloseHandle(starts);
+  }
   Record(folder + L"started-with.ansi", GetCommandLineA());
   Record(folder + L"started-with.txt", Utf8(line.c_str()));
+  wchar_t linger[16];
+  if (GetEnvironmentVariableW(L"FIRSTLOAD_TEST_LINGER", linger, 16) > 0) {
+    Sleep(static_cast<DWORD>(_wtoi(linger)) * 1000);
+  }
   return 0;
 }

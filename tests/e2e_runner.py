@@ -24,6 +24,8 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   without     a file left out of the installed folder
   service     the service's answer; no service when absent
   locale      NAME CHARSET, built with localedef; env: NAME=value lines
+              (NAME= unsets it). Every run has LC_ALL=C.UTF-8 and no other
+              locale variable, but those the case sets.
   display     yes: windowed on a private Xvfb display
   output      closed: standard output and error are a pipe with no reader
   signals     inherited: started with SIGHUP ignored and SIGUSR1 blocked
@@ -120,6 +122,8 @@ mv "$record.part" "$record.txt"
 CLEAN_SIGNALS = b"SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n"
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 # Whoever runs the tests may have a proxy or a desktop session of their own.
+LOCALE_VARIABLES = ("LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LC_COLLATE", "LC_NUMERIC", "LANG",
+                    "LANGUAGE")
 NOT_INHERITED = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
                  "ALL_PROXY", "no_proxy", "NO_PROXY", "GSETTINGS_BACKEND", "XDG_CONFIG_HOME",
                  "DESKTOP_SESSION", "XDG_CURRENT_DESKTOP", "GNOME_DESKTOP_SESSION_ID",
@@ -275,8 +279,14 @@ class Case:
                      one(case, "feature", "Photo Tools")]))
         if one(case, "list") == "empty":
             open(os.path.join(self.app, "FeatDlods.txt"), "wb").close()
-        self.env = {k: v for k, v in os.environ.items() if k not in NOT_INHERITED}
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in NOT_INHERITED and k not in LOCALE_VARIABLES and
+                    not k.startswith("LC_")}
+        # Python in the C locale gives its children LC_CTYPE=C.UTF-8: every
+        # case says its locale, C.UTF-8 unless it sets another; NAME= unsets.
+        self.env["LC_ALL"] = "C.UTF-8"
         self.env.update(pair.split("=", 1) for pair in case.get("env", []))
+        self.env = {k: v for k, v in self.env.items() if v or k not in LOCALE_VARIABLES}
         if not self.wine:
             self.env.pop("DISPLAY", None)
             self.env.pop("WAYLAND_DISPLAY", None)

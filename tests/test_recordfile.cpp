@@ -367,6 +367,34 @@ TEST_F(RecordFile, ReadOneRecord) {
   }
 }
 
+// The key column may be written with a D exponent, as a Basic number may:
+// the record keyed in that column is found by R and updated by W.
+TEST_F(RecordFile, KeyColumnWithDExponent) {
+  const std::pair<const char16_t*, int> columns[] = {{u"1D1", 10},  {u"1d1", 10},  {u"2.5D0", 2},
+                                                     {u"1D+1", 10}, {u"15D-1", 2}, {u"3D", 3}};
+  for (const auto& [text, column] : columns) {
+    SCOPED_TRACE(ToUtf8(text));
+    std::vector<std::string> other(11, "o"), keyed(11, "v");
+    keyed[static_cast<size_t>(column)] = "K";
+    WriteBytes(Path("d.txt"), RecordBytes(other) + RecordBytes(keyed));
+    Call c(File("d.txt"));
+    c.lastCol = 10;
+    c.primaryKey = text;
+    c.key = u"K";
+    c.mode = u"R";
+    c.rec = TextArray(11);
+    ASSERT_EQ(c.Run(), kTrue);
+    EXPECT_EQ(ToUtf8(c.rec[0]), "v");
+    // Column 0 keeps its stored value; the others take the array's.
+    c.mode = u"W";
+    c.rec[1] = u"new";
+    ASSERT_EQ(c.Run(), kTrue);
+    keyed[1] = "new";
+    EXPECT_EQ(ReadBytes(Path("d.txt")), RecordBytes(other) + RecordBytes(keyed));
+  }
+  EXPECT_TRUE(app.LogLines().empty());
+}
+
 TEST_F(RecordFile, ReadCopiesOnlyUpToLastColAndFailsOnShortArrays) {
   WriteBytes(Path("f.txt"), RecordBytes({"K", "1", "2"}));
   Call c(File("f.txt"));

@@ -214,6 +214,9 @@ std::int32_t ShellExecute(WindowHandle /*owner*/, const Text& operation, const T
   if (err == 0) err = ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDWR, 0);
   if (err == 0) err = ::posix_spawn_file_actions_adddup2(&actions, 0, 1);
   if (err == 0) err = ::posix_spawn_file_actions_adddup2(&actions, 0, 2);
+  // Libraries of the fetch may have left descriptors open without
+  // close-on-exec (libproxy's pipes to its settings reader): none passes on.
+  if (err == 0) err = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   if (err == 0 && !dir.empty()) err = ::posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
   if (err == 0) {
     // Never through a shell: the parameter string is one argument, as is.

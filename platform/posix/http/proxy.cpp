@@ -112,6 +112,20 @@ bool AsCurlProxy(std::string_view given, std::string* proxy) {
   return false;
 }
 
+// libproxy reads the environment too, upper-case HTTP_PROXY among it, and
+// takes such a proxy before the desktop's. That one is not the user's.
+bool FromHttpProxyVariable(std::string_view proxy) {
+  const char* variable = std::getenv("HTTP_PROXY");
+  if (variable == nullptr) return false;
+  auto plain = [](std::string_view text) {
+    std::string out(text);
+    while (!out.empty() && out.back() == '/') out.pop_back();
+    if (out.find("://") == std::string::npos) out.insert(0, "http://");
+    return out;
+  };
+  return plain(variable) == plain(proxy);
+}
+
 // What libproxy answers, asked on a thread of its own: a PAC file or WPAD
 // may take long, and libproxy cannot be interrupted. A lookup given up on
 // finishes, or not, on its own; its results are then dropped.
@@ -125,17 +139,22 @@ std::vector<std::string> DesktopProxies(const std::string& url, const Cancel& ca
   auto lookup = std::make_shared<Lookup>();
   try {
     std::thread([lookup, url] {
+      // One factory for the life of the process: freeing it unloads the PAC
+      // runner's JavaScript engine, whose per-thread data would then be torn
+      // down, at this thread's end, by code no longer there.
+      static pxProxyFactory* const factory = px_proxy_factory_new();
       std::vector<std::string> proxies;
       try {
-        if (pxProxyFactory* factory = px_proxy_factory_new()) {
-          if (char** answer = px_proxy_factory_get_proxies(factory, url.c_str())) {
-            std::string proxy;
-            for (char** each = answer; *each != nullptr; ++each) {
-              if (AsCurlProxy(*each, &proxy)) proxies.push_back(proxy);
+        char** answer =
+            factory != nullptr ? px_proxy_factory_get_proxies(factory, url.c_str()) : nullptr;
+        if (answer != nullptr) {
+          std::string proxy;
+          for (char** each = answer; *each != nullptr; ++each) {
+            if (AsCurlProxy(*each, &proxy) && !FromHttpProxyVariable(proxy)) {
+              proxies.push_back(proxy);
             }
-            px_proxy_factory_free_proxies(answer);
           }
-          px_proxy_factory_free(factory);
+          px_proxy_factory_free_proxies(answer);
         }
       } catch (...) {
         proxies.clear();

@@ -5,9 +5,17 @@
    a running download program, as FirstLoad does (each process's exe link,
    skipping processes without one, then its comm and the first argument of
    its cmdline, three names compared with the program's); and, none running,
-   start it detached (double fork, new session) with the product and the
-   feature, learning through a close-on-exec pipe whether it started. It
-   never waits for the program. */
+   start it detached (one posix_spawn, a new session, default signals,
+   /dev/null on 0-2) with the product and the feature. It never waits for
+   the program.
+
+   Built with FLOOR_FETCH, it is the floor of a first run: with no
+   FeatDlods.txt it asks libproxy for the proxy of the page's address,
+   fetches the page from FLOOR_HOST with libcurl, finds the field txtvalue of
+   the form Form1 with libxml2's HTML parser, splits the list into rows of
+   cells, writes them as records in Windows-1252 to FeatDlods_temp.txt,
+   flushes it, renames it over FeatDlods.txt and flushes the folder; then
+   goes on as above. */
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <errno.h>
@@ -16,8 +24,17 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/wait.h>
+#include <signal.h>
+#include <spawn.h>
 #include <unistd.h>
+
+#ifdef FLOOR_FETCH
+#include <curl/curl.h>
+#include <libxml/HTMLparser.h>
+#include <proxy.h>
+#endif
+
+extern char** environ;
 
 enum { kCells = 26, kChunk = 1 << 16 };
 
@@ -92,8 +109,10 @@ static char* append_utf8(char* out, const unsigned char* p, size_t n) {
 
 /* Finds the ZELVAN record; fills product and feature (as UTF-8) and tells
    whether the product is Ostra-VKP. Without the record, both are empty. */
-static void read_setup(const char* path, char* product, char* feature, int* ostra) {
+static void read_setup(const char* path, char* product, char* feature, char* raw,
+                       size_t* raw_len, int* ostra) {
   *product = *feature = '\0';
+  *raw_len = 0;
   *ostra = 0;
   struct reader r = {open(path, O_RDONLY | O_CLOEXEC), malloc(kChunk), kChunk, 0, 0};
   if (r.fd < 0 || r.buf == NULL) goto done;
@@ -113,6 +132,8 @@ static void read_setup(const char* path, char* product, char* feature, int* ostr
       /* Any other product is served as Quend-Levy. */
       strcpy(product, *ostra ? "Ostra-VKP" : "Quend-Levy");
       *append_utf8(feature, rec + cell[2] + 2, count_at(rec + cell[2])) = '\0';
+      *raw_len = count_at(rec + cell[2]);
+      memcpy(raw, rec + cell[2] + 2, *raw_len);
       goto done;
     }
     r.pos += at;
@@ -182,6 +203,202 @@ static int running(const char* program, const char* full_path) {
   return found;
 }
 
+#ifdef FLOOR_FETCH
+
+/* ---- The first run's fetch and store ---- */
+
+struct body {
+  char* data;
+  size_t len;
+};
+
+static size_t on_data(char* data, size_t size, size_t count, void* user) {
+  struct body* b = user;
+  char* grown = realloc(b->data, b->len + size * count + 1);
+  if (grown == NULL) return 0;
+  memcpy(grown + b->len, data, size * count);
+  b->data = grown;
+  b->len += size * count;
+  b->data[b->len] = '\0';
+  return size * count;
+}
+
+/* A value in the query: each Windows-1252 byte as three digits, reversed. */
+static char* append_digits(char* out, const unsigned char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    *out++ = (char)('0' + p[i] % 10);
+    *out++ = (char)('0' + p[i] / 10 % 10);
+    *out++ = (char)('0' + p[i] / 100);
+  }
+  return out;
+}
+
+/* The first proxy the desktop's settings name, "" for none. */
+static char* desktop_proxy(const char* url) {
+  char* proxy = strdup("");
+  pxProxyFactory* factory = px_proxy_factory_new();
+  if (factory == NULL) return proxy;
+  char** proxies = px_proxy_factory_get_proxies(factory, url);
+  if (proxies != NULL && proxies[0] != NULL && strcmp(proxies[0], "direct://") != 0) {
+    free(proxy);
+    proxy = strdup(proxies[0]);
+  }
+  /* The process ends soon: nothing is freed or unloaded. */
+  return proxy;
+}
+
+static xmlNode* find_named(xmlNode* node, const char* tag, const char* name) {
+  for (; node != NULL; node = node->next) {
+    if (node->type == XML_ELEMENT_NODE && strcasecmp((const char*)node->name, tag) == 0) {
+      xmlChar* n = xmlGetProp(node, (const xmlChar*)"name");
+      int match = n != NULL && strcmp((const char*)n, name) == 0;
+      xmlFree(n);
+      if (match) return node;
+    }
+    xmlNode* inner = find_named(node->children, tag, name);
+    if (inner != NULL) return inner;
+  }
+  return NULL;
+}
+
+/* UTF-8 to Windows-1252, "?" for what it cannot spell. */
+static unsigned char to_1252(const unsigned char** p, const unsigned char* end) {
+  unsigned c = *(*p)++;
+  if (c >= 0x80) {
+    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+    c &= 0x3F >> more;
+    while (more-- > 0 && *p < end) c = c << 6 | (*(*p)++ & 0x3F);
+  }
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return (unsigned char)c;
+  for (int i = 0; i < 32; ++i) {
+    if (k1252From80[i] == c) return (unsigned char)(0x80 + i);
+  }
+  return '?';
+}
+
+struct out {
+  unsigned char* data;
+  size_t len, cell, cells;
+};
+
+static void put(struct out* o, unsigned char c) {
+  o->data[o->len++] = c;
+}
+
+static void end_cell(struct out* o) {
+  size_t n = o->len - o->cell - 2;
+  /* "?" alone stands for an empty cell. */
+  if (n == 1 && o->data[o->cell + 2] == '?') o->len = o->cell + 2, n = 0;
+  o->data[o->cell] = (unsigned char)n;
+  o->data[o->cell + 1] = (unsigned char)(n >> 8);
+  ++o->cells;
+  o->cell = o->len;
+  o->len += 2;
+}
+
+static void end_row(struct out* o) {
+  end_cell(o);
+  while (o->cells < kCells) end_cell(o);
+  o->len -= 2;
+  o->cell = o->len;
+  o->len += 2;
+  o->cells = 0;
+}
+
+/* The list's groups (">"), rows ("#") and cells ("/") as 26-cell records; a
+   separator doubled is the character itself. Groups are parted by an empty
+   row, and one ends the list, as the grid holds them. */
+static size_t records(const char* list, unsigned char* data) {
+  struct out o = {data, 2, 0, 0};
+  const unsigned char* p = (const unsigned char*)list;
+  const unsigned char* end = p + strlen(list);
+  while (p < end) {
+    unsigned char c = *p;
+    if ((c == '>' || c == '#' || c == '/') && p + 1 < end && p[1] == c) {
+      put(&o, c);
+      p += 2;
+    } else if (c == '/') {
+      end_cell(&o);
+      ++p;
+    } else if (c == '#') {
+      end_row(&o);
+      ++p;
+    } else if (c == '>') {
+      end_row(&o);
+      end_row(&o);
+      ++p;
+    } else {
+      put(&o, to_1252(&p, end));
+    }
+  }
+  end_row(&o);
+  end_row(&o);
+  return o.len - 2;
+}
+
+static int store(const char* folder, const char* list) {
+  char temp[4096 + 64], target[4096 + 64];
+  snprintf(temp, sizeof temp, "%s/FeatDlods_temp.txt", folder);
+  snprintf(target, sizeof target, "%s/FeatDlods.txt", folder);
+  /* Each character makes at most one byte, each separator at most a record. */
+  unsigned char* data = malloc((strlen(list) + 2) * (2 * kCells + 1) + 64);
+  if (data == NULL) return 0;
+  size_t n = records(list, data);
+  int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int ok = fd >= 0 && write(fd, data, n) == (ssize_t)n && fsync(fd) == 0;
+  if (fd >= 0) close(fd);
+  free(data);
+  ok = ok && rename(temp, target) == 0;
+  int dir = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ok = ok && dir >= 0 && fsync(dir) == 0;
+  if (dir >= 0) close(dir);
+  return ok;
+}
+
+static int fetch_and_store(const char* folder, const char* feature_1252, size_t feature_len,
+                           int ostra) {
+  static char url[64 + sizeof FLOOR_HOST + 3 * 2 * 65535];
+  char* at = url + sprintf(url, "http://%s/Features.aspx?&APPCODE=", FLOOR_HOST);
+  const char* code = ostra ? "VKP" : "QUEND";
+  at = append_digits(at, (const unsigned char*)code, strlen(code));
+  at += sprintf(at, "&FeatureName=");
+  *append_digits(at, (const unsigned char*)feature_1252, feature_len) = '\0';
+
+  fputs("Connecting to Zelvan's website. Please Wait......\n", stderr);
+  char* proxy = desktop_proxy(url);
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  CURL* curl = curl_easy_init();
+  struct curl_slist* headers = curl_slist_append(NULL, "Cache-Control: no-cache");
+  headers = curl_slist_append(headers, "Pragma: no-cache");
+  struct body page = {NULL, 0};
+  curl_easy_setopt(curl, CURLOPT_URL, url);
+  curl_easy_setopt(curl, CURLOPT_PROXY, proxy);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_data);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &page);
+  CURLcode rc = curl_easy_perform(curl);
+  const char* type = NULL;
+  curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
+  const char* charset = type != NULL ? strcasestr(type, "charset=") : NULL;
+  int ok = 0;
+  if (rc == CURLE_OK && page.data != NULL) {
+    htmlDocPtr doc = htmlReadMemory(page.data, (int)page.len, NULL, charset ? charset + 8 : NULL,
+                                    HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                        HTML_PARSE_NONET | HTML_PARSE_RECOVER);
+    xmlNode* form = doc ? find_named(xmlDocGetRootElement(doc), "form", "Form1") : NULL;
+    xmlNode* field = form ? find_named(form->children, "input", "txtvalue") : NULL;
+    xmlChar* value = field ? xmlGetProp(field, (const xmlChar*)"value") : NULL;
+    ok = value != NULL && value[0] != '\0' && store(folder, (const char*)value);
+  }
+  return ok;
+}
+
+#endif
+
 int main(void) {
   char folder[4096];
   ssize_t n = readlink("/proc/self/exe", folder, sizeof folder - 1);
@@ -192,14 +409,19 @@ int main(void) {
   *slash = '\0';
 
   char setup[4096 + 64], list[4096 + 64];
-  char product[16], feature[3 * 65535 + 1];
+  static char product[16], feature[3 * 65535 + 1], raw[65536];
+  size_t raw_len;
   int ostra;
   snprintf(setup, sizeof setup, "%s/Orvistane.txt", folder);
-  read_setup(setup, product, feature, &ostra);
+  read_setup(setup, product, feature, raw, &raw_len, &ostra);
   const char* program_name = ostra ? "VKPDownload.exe" : "OtherDownload.exe";
 
   snprintf(list, sizeof list, "%s/FeatDlods.txt", folder);
+#ifdef FLOOR_FETCH
+  if (access(list, F_OK) != 0 && !fetch_and_store(folder, raw, raw_len, ostra)) return 1;
+#else
   if (access(list, F_OK) != 0) return 1;
+#endif
 
   char program[4096 + 64], full_path[4096 + 64];
   snprintf(program, sizeof program, "%s/Update/%s", folder, program_name);
@@ -209,24 +431,22 @@ int main(void) {
   static char parameters[sizeof feature + 32];
   snprintf(parameters, sizeof parameters, "%s*#OTHERFILE#%s", ostra ? "VKP" : product, feature);
 
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return 2;
-  pid_t child = fork();
-  if (child < 0) return 2;
-  if (child == 0) {
-    setsid();
-    pid_t grandchild = fork();
-    if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
-    char* argv[] = {program, parameters[0] != '\0' ? parameters : NULL, NULL};
-    execv(program, argv);
-    int err = 1;
-    (void)!write(report[1], &err, sizeof err);
-    _exit(127);
-  }
-  close(report[1]);
-  int status;
-  waitpid(child, &status, 0);
-  int err;
-  ssize_t got = read(report[0], &err, sizeof err);
-  return got == (ssize_t)sizeof err ? 2 : 0;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_init(&attr);
+  posix_spawn_file_actions_init(&actions);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDWR, 0);
+  posix_spawn_file_actions_adddup2(&actions, 0, 1);
+  posix_spawn_file_actions_adddup2(&actions, 0, 2);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  char* argv[] = {program, parameters[0] != '\0' ? parameters : NULL, NULL};
+  pid_t child;
+  return posix_spawn(&child, program, &actions, &attr, argv, environ) == 0 ? 0 : 2;
 }

@@ -1,5 +1,5 @@
 /* Runs one program once and reports how it went, for run_process_bench.py:
-     bench_launch PROGRAM
+     bench_launch PROGRAM [ARGUMENT...]
    prints "wall_ns exit_status max_rss_kib user_us system_us own_rss_kib".
    A program's peak RSS counts the memory of the process it was started from
    until its exec, so the measuring process must be this small one, not the
@@ -22,19 +22,18 @@ static long long NowNs(void) {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: bench_launch PROGRAM\n");
+  if (argc < 2) {
+    fprintf(stderr, "usage: bench_launch PROGRAM [ARGUMENT...]\n");
     return 2;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  char* args[] = {argv[1], NULL};
 
   long long start = NowNs();
   pid_t pid;
-  if (posix_spawn(&pid, argv[1], &actions, NULL, args, environ) != 0) {
+  if (posix_spawn(&pid, argv[1], &actions, NULL, argv + 1, environ) != 0) {
     perror("bench_launch");
     return 2;
   }

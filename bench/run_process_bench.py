@@ -8,15 +8,23 @@ side with its baseline in one run.
            stand-in); wall time (median of interleaved runs) and peak memory.
   waiting  a first run against the example service answering after a delay:
            FirstLoad's CPU time (user + system) as a share of its wall time.
+  first    a first run (no list stored) against a local nginx serving an
+           ASP.NET-shaped page with a 300-row list: FirstLoad against the
+           first-run floor (the same C program built with the fetch: libproxy,
+           libcurl, libxml2, the records written and flushed, the /proc walk,
+           the start), with `curl -s -o` of the same page beside them; wall
+           time, median of interleaved runs.
 
   run_process_bench.py --build DIR --port N [--runs 40] [--waiting-runs 3]
                        [--delay 5] [--json FILE]
 
 DIR is a build with FEATURE_SERVICE_HOST=127.0.0.1:N that also built
-bench_floor, bench_standin and bench_launch. Standard library only.
+bench_floor, bench_first_floor, bench_standin and bench_launch. Standard
+library only, and nginx for the first run.
 """
 import argparse
 import ctypes
+import html
 import json
 import os
 import shutil
@@ -56,15 +64,17 @@ class Run:
         self.launcher_rss_kb = own
 
 
-def run_program(launcher, path, env):
+def run_program(launcher, path, env, *args, starts=True):
     """Runs path once through the small launcher, which times it and takes
     its rusage; then reaps the download program it left behind, so that runs
     never overlap."""
-    out = subprocess.run([launcher, path], env=env, check=True, stdout=subprocess.PIPE,
+    out = subprocess.run([launcher, path, *args], env=env, check=True, stdout=subprocess.PIPE,
                          text=True).stdout
     run = Run(out)
     if run.status != 0:
         sys.exit("run_process_bench: %s ended with status %d" % (path, run.status))
+    if not starts:
+        return run
     # Exactly one orphan per run: the stand-in, which exits 0 once started.
     # Polled, since the example service is a child too and never ends.
     deadline = time.monotonic() + 10
@@ -92,6 +102,7 @@ def prepare_app(build, app):
     shutil.copy(os.path.join(build, "bench_standin"),
                 os.path.join(app, "Update", "VKPDownload.exe"))
     shutil.copy(os.path.join(build, "bench_floor"), os.path.join(app, "Floor"))
+    shutil.copy(os.path.join(build, "bench_first_floor"), os.path.join(app, "FirstFloor"))
 
 
 def store_list(build, app):
@@ -184,6 +195,110 @@ def waiting(build, port, runs, delay):
             "median_wall_s": statistics.median(s["wall_s"] for s in shares)}
 
 
+NGINX_CONF = """
+daemon off;
+master_process off;
+worker_processes 1;
+error_log %(dir)s/error.log;
+pid %(dir)s/nginx.pid;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path %(dir)s/body;
+  proxy_temp_path %(dir)s/proxy;
+  fastcgi_temp_path %(dir)s/fastcgi;
+  uwsgi_temp_path %(dir)s/uwsgi;
+  scgi_temp_path %(dir)s/scgi;
+  server {
+    listen 127.0.0.1:%(port)d;
+    root %(dir)s;
+    location = /Features.aspx {
+      default_type text/html;
+      charset utf-8;
+      try_files /page.html =404;
+    }
+  }
+}
+"""
+
+
+def start_nginx(folder, port, rows):
+    """nginx serving, for any query, an ASP.NET-shaped page whose field holds
+    a list of rows of 26 cells, as the example service's rows:N answer."""
+    listing = "#".join("R%d/%s" % (i, "/".join("c%d" % c for c in range(25)))
+                       for i in range(rows))
+    page = ('<!DOCTYPE html PUBLIC "-//W3C//DTD XHTML 1.0 Transitional//EN" '
+            '"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd">\n'
+            '<html xmlns="http://www.w3.org/1999/xhtml"><head><title>Features</title></head>\n'
+            '<body><form name="Form1" method="post" action="Features.aspx" id="Form1">\n'
+            '<div><input type="hidden" name="__VIEWSTATE" id="__VIEWSTATE" value="%s" /></div>\n'
+            '<input name="txtvalue" type="text" value="%s" id="txtvalue" />\n'
+            '</form></body></html>\n' % ("dDwtMTA4MTc2NTk2Ozs+" * 40, html.escape(listing)))
+    with open(os.path.join(folder, "page.html"), "w", encoding="utf-8") as out:
+        out.write(page)
+    with open(os.path.join(folder, "nginx.conf"), "w") as out:
+        out.write(NGINX_CONF % {"dir": folder, "port": port})
+    server = subprocess.Popen(["nginx", "-c", os.path.join(folder, "nginx.conf"), "-p", folder],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    url = "http://127.0.0.1:%d/Features.aspx" % port
+    deadline = time.monotonic() + 10
+    while subprocess.run(["curl", "-s", "-o", "/dev/null", url]).returncode != 0:
+        if time.monotonic() > deadline or server.poll() is not None:
+            server.kill()
+            sys.exit("run_process_bench: nginx did not start on port %d" % port)
+        time.sleep(0.05)
+    return server
+
+
+def first(build, port, runs, warmup):
+    app = tempfile.mkdtemp(prefix="firstload-bench-")
+    web = tempfile.mkdtemp(prefix="firstload-bench-web-")
+    server = None
+    try:
+        prepare_app(build, app)
+        server = start_nginx(web, port, 300)
+        # No proxy variable: both ask the desktop's settings, as a user's run does.
+        env = {k: v for k, v in headless_env().items() if not k.lower().endswith("_proxy")}
+        launcher = os.path.join(build, "bench_launch")
+        listfile = os.path.join(app, "FeatDlods.txt")
+        fetched = os.path.join(app, "fetched.html")
+        url = "http://127.0.0.1:%d/Features.aspx?&APPCODE=680570080&FeatureName=1" % port
+        programs = {"FirstLoad": (os.path.join(app, "FirstLoad"),),
+                    "floor": (os.path.join(app, "FirstFloor"),),
+                    "curl": (shutil.which("curl"), "-s", "-o", fetched, url)}
+        stored = {}
+
+        def once(name):
+            for path in (listfile, fetched):
+                if os.path.exists(path):
+                    os.remove(path)
+            run = run_program(launcher, *programs[name][:1], env, *programs[name][1:],
+                              starts=name != "curl")
+            if name != "curl":
+                with open(listfile, "rb") as f:
+                    stored[name] = f.read()
+            return run
+        for _ in range(warmup):
+            for name in programs:
+                once(name)
+        # The floor must store what FirstLoad stores, or it does other work.
+        if stored["FirstLoad"] != stored["floor"]:
+            sys.exit("run_process_bench: the first-run floor stores another list")
+        results = {name: [] for name in programs}
+        for i in range(runs):
+            order = list(programs) if i % 2 == 0 else list(reversed(programs))
+            for name in order:
+                results[name].append(once(name))
+    finally:
+        if server is not None:
+            server.kill()
+            server.wait()
+        shutil.rmtree(app, ignore_errors=True)
+        shutil.rmtree(web, ignore_errors=True)
+    return {name: {"median_ms": statistics.median(r.wall for r in rs) * 1e3, "runs": len(rs)}
+            for name, rs in results.items()}
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", required=True)
@@ -193,11 +308,23 @@ def main():
     parser.add_argument("--waiting-runs", type=int, default=3)
     parser.add_argument("--delay", type=float, default=5.0)
     parser.add_argument("--json")
+    parser.add_argument("--web-port", type=int, default=0,
+                        help="nginx's port for the first run; the service's port by default")
+    parser.add_argument("--only", choices=("common", "waiting", "first"))
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     become_subreaper()
 
-    result = {"common": common(build, args.runs, args.warmup)}
+    result = {}
+    if args.only in (None, "first"):
+        result["first"] = first(build, args.web_port or args.port, args.runs, args.warmup)
+        f = result["first"]
+        print("first run, %d interleaved runs each, 300-row list from nginx:" % args.runs)
+        for name in ("FirstLoad", "floor", "curl"):
+            print("  %-9s median %.2f ms" % (name, f[name]["median_ms"]))
+        if args.only == "first":
+            return 0
+    result["common"] = common(build, args.runs, args.warmup)
     c = result["common"]
     print("common run, %d interleaved runs each:" % args.runs)
     for name in ("FirstLoad", "floor"):

@@ -4,10 +4,11 @@
    product and the feature; test that FeatDlods.txt is there; walk /proc for
    a running download program, as FirstLoad does (each process's exe link,
    skipping processes without one, then its comm and the first argument of
-   its cmdline, three names compared with the program's); and, none running,
-   start it detached (one posix_spawn, a new session, default signals,
-   /dev/null on 0-2) with the product and the feature. It never waits for
-   the program.
+   its cmdline, three names compared with the program's, and the first later
+   argument that is no option, a script's name when it names a file); and,
+   none running, start it detached (one posix_spawn, a new session, default
+   signals, /dev/null on 0-2, nothing else open) with the product and the
+   feature. It never waits for the program.
 
    Built with FLOOR_FETCH, it is the floor of a first run: with no
    FeatDlods.txt it asks libproxy for the proxy of the page's address,
@@ -26,6 +27,7 @@
 #include <strings.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifdef FLOOR_FETCH
@@ -198,6 +200,26 @@ static int running(const char* program, const char* full_path) {
     size_t arg_len = strnlen(buf, got);
     const char* arg = base_name(buf, &arg_len);
     found = name_is(arg, arg_len, program);
+    if (found) break;
+
+    /* The script an interpreter runs: its first later argument that is no
+       option, when that names a file. */
+    size_t at = strnlen(buf, got) + 1;
+    while (at < got && buf[at] == '-') at += strnlen(buf + at, got - at) + 1;
+    if (at >= got) continue;
+    const char* script = buf + at;
+    size_t script_len = strnlen(script, got - at);
+    const char* script_name = base_name(script, &script_len);
+    if (name_is(script_name, script_len, program)) {
+      char path[4096 + 300];
+      struct stat st;
+      if (script[0] == '/') {
+        snprintf(path, sizeof path, "%s", script);
+      } else {
+        snprintf(path, sizeof path, "%s/cwd/%s", e->d_name, script);
+      }
+      found = fstatat(dirfd(proc), path, &st, 0) == 0 && S_ISREG(st.st_mode);
+    }
   }
   closedir(proc);
   return found;

@@ -37,14 +37,21 @@ std::string WithoutUserPart(std::string_view url) {
   return std::string(url.substr(0, host)) + std::string(url.substr(host + at + 1));
 }
 
-std::string ProxyFromList(std::string_view list, std::string_view scheme) {
-  std::string_view chosen;
+std::vector<std::string_view> ListEntries(std::string_view list, std::string_view separators) {
+  std::vector<std::string_view> entries;
   std::size_t begin = 0;
   while (begin < list.size()) {
-    std::size_t end = list.find_first_of("; ", begin);
+    std::size_t end = list.find_first_of(separators, begin);
     if (end == std::string_view::npos) end = list.size();
-    std::string_view entry = list.substr(begin, end - begin);
+    if (end > begin) entries.push_back(list.substr(begin, end - begin));
     begin = end + 1;
+  }
+  return entries;
+}
+
+std::string ProxyFromList(std::string_view list, std::string_view scheme) {
+  std::string_view chosen;
+  for (std::string_view entry : ListEntries(list, "; ")) {
     const std::size_t equals = entry.find('=');
     if (equals == std::string_view::npos) {
       if (chosen.empty()) chosen = entry;

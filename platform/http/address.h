@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fl::http {
 
@@ -20,6 +21,10 @@ std::string RefusedRedirect(std::string_view from, std::string_view to);
 
 // url without the user name and password of its authority, for printing.
 std::string WithoutUserPart(std::string_view url);
+
+// The entries of a list such as a proxy list or no_proxy holds, split at any
+// of separators; empty entries are left out.
+std::vector<std::string_view> ListEntries(std::string_view list, std::string_view separators);
 
 // The proxy for scheme out of a proxy list as Windows keeps it:
 // "host:port" for every scheme, or entries such as "http=host:port",

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/http/address.h"
+
 namespace fl::http {
 
 namespace {
@@ -183,12 +185,7 @@ bool NoProxyExempts(std::string_view host, std::string_view noProxy) {
     host = host.substr(1, host.size() - 2);
   }
   if (!host.empty() && host.back() == '.') host.remove_suffix(1);
-  std::size_t begin = 0;
-  while (begin < noProxy.size()) {
-    std::size_t end = noProxy.find_first_of(", \t", begin);
-    if (end == std::string_view::npos) end = noProxy.size();
-    std::string_view entry = noProxy.substr(begin, end - begin);
-    begin = end + 1;
+  for (std::string_view entry : ListEntries(noProxy, ", \t")) {
     if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
     if (!entry.empty() && entry.back() == '.') entry.remove_suffix(1);
     if (entry.empty()) continue;

@@ -675,11 +675,17 @@ class Case:
             time.sleep(0.5)  # a second start, were there one, has had time to say so
             starts = (read(record + "starts") or b"").splitlines()
             self.check(len(starts) == (launch != "none"), "started %d times" % len(starts))
+            # None may outlive its case.
             for pid in starts if not self.wine else []:
                 try:
-                    os.killpg(int(pid), signal.SIGKILL)  # none may outlive its case
+                    os.killpg(int(pid), signal.SIGKILL)
                 except ProcessLookupError:
                     pass
+            if self.wine and lingers:
+                stop = os.path.join(update, "stop")
+                open(stop, "w").close()
+                time.sleep(1)  # the stand-in looks every 100 ms
+                os.remove(stop)
         for name in os.listdir(update) if os.path.isdir(update) else []:
             if name.startswith("started-with."):
                 os.remove(os.path.join(update, name))

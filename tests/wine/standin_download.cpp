@@ -2,7 +2,8 @@
 // Started by FirstLoad, it records its command line beside itself: the wide
 // form as UTF-8 in started-with.txt and the bytes a single-byte program
 // reads in started-with.ansi, and adds a line to started-with.starts for each
-// start; with FIRSTLOAD_TEST_LINGER set, it then stays that many seconds.
+// start; with FIRSTLOAD_TEST_LINGER set, it then stays that many seconds,
+// or until a file "stop" appears beside it.
 // Started with "--stay", it records nothing and runs until a file "stop"
 // appears beside it, or a minute has passed.
 #include <windows.h>
@@ -65,7 +66,11 @@ int main() {
   Record(folder + L"started-with.txt", Utf8(line.c_str()));
   wchar_t linger[16];
   if (GetEnvironmentVariableW(L"FIRSTLOAD_TEST_LINGER", linger, 16) > 0) {
-    Sleep(static_cast<DWORD>(_wtoi(linger)) * 1000);
+    for (int i = 0; i < _wtoi(linger) * 10 &&
+                    GetFileAttributesW((folder + L"stop").c_str()) == INVALID_FILE_ATTRIBUTES;
+         ++i) {
+      Sleep(100);
+    }
   }
   return 0;
 }

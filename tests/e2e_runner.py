@@ -20,6 +20,8 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   setup       none, or the bytes of Orvistane.txt; default a ZELVAN record
               of product and feature (default Ostra-VKP and Photo Tools)
   list        empty: FeatDlods.txt is there, empty, before the first run
+  writable    no: the folder is immutable (chattr +i), so nothing can be
+              written into it, by root or Wine's server either
   update      none: no Update folder; else a stand-in of each download program
   without     a file left out of the installed folder
   service     the service's answer; no service when absent
@@ -62,6 +64,8 @@ but those the case sets.
 What a run (started from an empty working folder) must do:
   status      its exit status
   connecting  yes: the Connecting notice comes first on standard error
+  unstored    the reason on the line that says a fetched list could not be
+              stored (at the folder's FeatDlods.txt); no such line when absent
   why         the reason on the line that says a fetch failed; no such line
               when absent; {proxy} stands for the proxy's address
   proxied     yes: squid carried the request to the service (a CONNECT over
@@ -100,6 +104,7 @@ from urllib.parse import quote
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NOTICE = "Connecting to Zelvan's website. Please Wait......\n"
 SAID = "FirstLoad: the feature list could not be fetched: "
+STORED = "FirstLoad: the feature list could not be stored: "
 MESSAGE = ("Zelvan's Downloader\nCould not connect to Zelvan's Website to download '%s'. "
            "Please check your Internet connection and try again.\n")
 TITLE = "^Zelvan.s Downloader$"
@@ -279,6 +284,10 @@ class Case:
                      one(case, "feature", "Photo Tools")]))
         if one(case, "list") == "empty":
             open(os.path.join(self.app, "FeatDlods.txt"), "wb").close()
+        if one(case, "writable") == "no":
+            # Immutable: not even root, nor Wine's server, may add a file.
+            subprocess.run(["chattr", "+i", self.app], check=True)
+            self.cleanups.append(lambda: subprocess.run(["chattr", "-i", self.app]))
         self.env = {k: v for k, v in os.environ.items()
                     if k not in NOT_INHERITED and k not in LOCALE_VARIABLES and
                     not k.startswith("LC_")}
@@ -590,9 +599,16 @@ class Case:
     def check_stderr(self, run, err, windowed):
         why, message = one(run, "why"), one(run, "message")
         why = why and why.replace("{proxy}", self.proxy)
+        unstored = one(run, "unstored")
+        said = SAID if unstored is None else STORED
+        if unstored is not None:
+            # Said at the list's path; under Wine that is a Windows path.
+            why, address = unstored, " at " + ("Z:" + self.app.replace("/", "\\") + "\\"
+                                               if self.wine else self.app + "/") + "FeatDlods.txt"
         origin = "https://localhost" if self.tls else "http://127.0.0.1"
         page = one(run, "page", one(run, "query", ""))
-        address = " from %s:%d%s" % (origin, self.args.port, page)
+        if unstored is None:
+            address = " from %s:%d%s" % (origin, self.args.port, page)
         if self.wine:
             # Only FirstLoad's own lines: Wine may add its own.
             lines = [line for line in err.decode("cp1252", "replace").splitlines()
@@ -600,13 +616,13 @@ class Case:
             if not self.check(len(lines) == (why is not None), "standard error: %r" % lines) \
                     or not lines:
                 return
-            head, tail, err = SAID, address, lines[0]
+            head, tail, err = said, address, lines[0]
         else:
             err = err.decode("utf-8", "surrogateescape")
             head = NOTICE if one(run, "connecting") == "yes" and not windowed else ""
             tail = MESSAGE % message if message is not None and not windowed else ""
             if why is not None:
-                head, tail = head + SAID, address + "\n" + tail
+                head, tail = head + said, address + "\n" + tail
         middle = err[len(head):len(err) - len(tail)]
         self.check(err.startswith(head) and err.endswith(tail) and
                    len(err) >= len(head) + len(tail) and "\n" not in middle and

@@ -72,7 +72,8 @@ What a run (started from an empty working folder) must do:
               tls, else a GET, answered 200); no: squid, listening, saw none
   message     the feature named by the failure message; windowed, the message
               box is over the form and is dismissed
-  query       the one request the service gets; none when absent
+  query       each request the service gets, in order (the plain listener's
+              as 'plain PATH'); none when absent
   page        the page a failed fetch names, where the service never saw the
               request (a refused certificate); query when absent
   stored      none or yes (FeatDlods.txt); or 'row:' lines, its exact records,

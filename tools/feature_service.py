@@ -11,7 +11,7 @@ a cell cannot hold a TAB (the grid starts a new column there), so a TAB in a
 name is sent as a space.
 
   feature_service.py [--port N] [--answer KIND] [--delay SECONDS] [--log FILE]
-                     [--browser-tests] [--tls DIR]
+                     [--browser-tests] [--tls DIR] [--plain-port N]
 
 KIND is one of
   ok            the list built from the query (the default)
@@ -21,6 +21,10 @@ KIND is one of
   noform        a page without the form
   status:N      HTTP status N with an error page
   redirect      a redirect to /Features.aspx on the same server, then ok
+  downgrade     for --tls: a redirect to the same page and query over plain
+                http at 127.0.0.1:PLAIN (--plain-port, else the port + 2),
+                where a listener of its own answers ok and logs each request
+                as "plain PATH", so that a client that follows is seen
   rows:N        a list of N rows of 26 cells
 and, to try a client's defences, a hostile or broken service:
   endless       a body that never ends
@@ -141,6 +145,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     answer = "ok"
     delay = 0.0
     log_file = None
+    log_prefix = ""
+    plain_port = 0
     browser_tests = False
     lock = threading.Lock()
     echo_hits = 0
@@ -163,7 +169,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def answer_request(self, url):
         if self.log_file:
             with self.lock, open(self.log_file, "a", encoding="utf-8") as log:
-                log.write(self.path + "\n")
+                log.write(self.log_prefix + self.path + "\n")
         if self.delay:
             time.sleep(self.delay)
         answer = self.answer
@@ -174,6 +180,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if url.path == "/Features.aspx":
                 return self.send(302, "", location="/Features2.aspx?" + url.query)
             answer = "ok"
+        if answer == "downgrade":
+            return self.send(302, "", location="http://127.0.0.1:%d/Features.aspx?%s" % (
+                self.plain_port, url.query))
         hostile = getattr(self, "hostile_" + answer, None)
         if hostile:
             return hostile()
@@ -378,12 +387,19 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--browser-tests", action="store_true")
     parser.add_argument("--tls", metavar="DIR")
+    parser.add_argument("--plain-port", type=int)
     args = parser.parse_args()
     Handler.answer = args.answer
     Handler.delay = args.delay
     Handler.log_file = args.log
     Handler.browser_tests = args.browser_tests
     server = Server(("127.0.0.1", args.port), Handler)
+    if args.answer == "downgrade":
+        default = args.port + 2 if args.port else 0
+        plain = Server(("127.0.0.1", default if args.plain_port is None else args.plain_port),
+                       type("PlainHandler", (Handler,), {"answer": "ok", "log_prefix": "plain "}))
+        Handler.plain_port = plain.server_address[1]
+        threading.Thread(target=plain.serve_forever, daemon=True).start()
     if args.tls:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(*server_certificate(args.tls))

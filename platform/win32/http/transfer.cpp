@@ -57,6 +57,9 @@ std::string Reason(DWORD error) {
     case ERROR_INTERNET_SEC_CERT_ERRORS:
     case ERROR_INTERNET_SEC_CERT_REVOKED:
     case ERROR_INTERNET_SEC_INVALID_CERT:
+    // A certificate whose authority is unknown leaves a chain that WinINet
+    // cannot complete, and that it reports as a failed revocation check.
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
       return "secure connection failed";
     case ERROR_INTERNET_OPERATION_CANCELLED:
       return "cancelled";

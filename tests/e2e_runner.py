@@ -48,7 +48,8 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   proxy       squid AUTH: a squid of the case's own on 127.0.0.1:PORT+1, in
               its folder, as an unprivileged user, carrying requests and
               tunnels to the service's port only; AUTH is none, basic or
-              digest, for the user jürgen with the password p@ss/w%rd&1;
+              digest, for the user jürgen with the password p@ss/w%rd&1, or
+              deny: it refuses everything (403);
               closed: nothing listens there
   proxy-via   how the run learns of the proxy: env VARIABLE, set to its
               address; gnome MODE, GNOME's settings in a keyfile of the run's
@@ -351,6 +352,8 @@ class Case:
                 "acl service port %d" % self.args.port, "http_access deny !service"]
         if auth == "none":
             conf.append("http_access allow localhost")
+        elif auth == "deny":
+            pass  # every request meets the last rule: 403
         else:
             secret = PROXY_PASSWORD if auth == "digest" else subprocess.run(
                 ["openssl", "passwd", "-apr1", "-stdin"], input=PROXY_PASSWORD.encode(),

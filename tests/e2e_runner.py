@@ -54,7 +54,7 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   proxy-via   how the run learns of the proxy: env VARIABLE, set to its
               address; gnome MODE, GNOME's settings in a keyfile of the run's
               own (manual: the proxy for http and https; none; auto: a PAC
-              file on 127.0.0.1:PORT+3 that names the proxy, and no manual
+              file on a port of its own that names the proxy, and no manual
               one); registry: Wine's ProxyEnable and ProxyServer in HKCU's
               Internet Settings, removed after the run
   credentials yes: the proxy's address holds the user and the password,
@@ -397,16 +397,18 @@ class Case:
             # GNOME's own default exempts localhost and 127.0.0.0/8, the service's.
             keyfile = "[system/proxy]\nmode='%s'\nignore-hosts=@as []\n" % what
             if what == "auto":
-                keyfile += "autoconfig-url='http://127.0.0.1:%d/proxy.pac'\n" % (port + 2)
                 os.makedirs(pac, exist_ok=True)
                 with open(os.path.join(pac, "proxy.pac"), "w") as out:
                     out.write('function FindProxyForURL(url, host) { return "PROXY 127.0.0.1:%d"; }\n'
                               % port)
-                # libproxy fetches it itself, over plain http.
-                self.start(sys.executable, "-m", "http.server", "--bind", "127.0.0.1",
-                           "--directory", pac, str(port + 2))
-                if not wait_for(lambda: listens(port + 2), 20):
+                # libproxy fetches it itself, over plain http, from a port the
+                # system picks, so that no connection of another test holds it.
+                server = self.start(sys.executable, "-u", "-m", "http.server", "--bind",
+                                    "127.0.0.1", "--directory", pac, "0", stdout=subprocess.PIPE)
+                said = re.search(r" port (\d+) ", first_line(server.stdout.fileno(), 20))
+                if not said:
                     raise RuntimeError("the PAC file is not served")
+                keyfile += "autoconfig-url='http://127.0.0.1:%s/proxy.pac'\n" % said[1]
             else:
                 keyfile += "".join("[system/proxy/%s]\nhost='127.0.0.1'\nport=%d\n" % (scheme, port)
                                    for scheme in ("http", "https"))

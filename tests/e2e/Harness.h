@@ -36,8 +36,8 @@ struct Outcome {
   long maxRssKb = 0;  // peak memory of the process
 };
 
-// Runs a program headless with a time limit; returns its exit status and
-// standard error.
+// Runs a program headless, with no proxy, with a time limit; returns its exit
+// status and standard error.
 inline Outcome RunProgram(const std::vector<std::string>& argv, int timeoutSeconds = 90) {
   int errPipe[2];
   EXPECT_EQ(pipe(errPipe), 0);
@@ -48,6 +48,13 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, int timeoutSecon
     close(errPipe[1]);
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
+    // No proxy, of the machine's or the desktop's, stands between the run and
+    // the tests' service; the proxy cases are whole-run cases of their own.
+    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
+                             "ALL_PROXY", "NO_PROXY"}) {
+      unsetenv(name);
+    }
+    setenv("no_proxy", "127.0.0.1,localhost", 1);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);

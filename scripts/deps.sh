@@ -7,6 +7,8 @@ FIRSTLOAD_PACKAGES=(
   python3 xvfb x11-utils xdotool fonts-liberation locales strace openssl
   # The proxy cases: a real squid, and libproxy's GNOME settings and PAC runner.
   squid libproxy1-plugin-gsettings libproxy1-plugin-webkit
+  # A Kerberos realm of the tests' own, for a proxy that wants Negotiate.
+  krb5-kdc krb5-admin-server krb5-user
 )
 
 # What the Windows build and its tests under Wine need besides.

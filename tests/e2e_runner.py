@@ -49,7 +49,9 @@ around a value keep its outer spaces; \\xNN is a raw byte.
               its folder, as an unprivileged user, carrying requests and
               tunnels to the service's port only; AUTH is none, basic or
               digest, for the user jürgen with the password p@ss/w%rd&1, or
-              deny: it refuses everything (403);
+              deny: it refuses everything (403); negotiate: Kerberos, in a
+              realm of the case's own (a KDC on PORT+4) where the user alice
+              has a ticket, the proxy then named localhost;
               closed: nothing listens there
   proxy-via   how the run learns of the proxy: env VARIABLE, set to its
               address; gnome MODE, GNOME's settings in a keyfile of the run's
@@ -57,7 +59,8 @@ around a value keep its outer spaces; \\xNN is a raw byte.
               file on a port of its own that names the proxy, and no manual
               one); registry: Wine's ProxyEnable and ProxyServer in HKCU's
               Internet Settings, removed after the run
-  credentials yes: the proxy's address holds the user and the password,
+  credentials ticket: the user's Kerberos ticket (KRB5CCNAME), else none;
+              yes: the proxy's address holds the user and the password,
               percent-encoded; wrong: a wrong password; no (the default)
 Every run has none of the proxy variables (http_proxy, HTTPS_PROXY, no_proxy,
 ...) and none of a desktop session's (DESKTOP_SESSION, XDG_CONFIG_HOME, ...)
@@ -134,9 +137,10 @@ LOCALE_VARIABLES = ("LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LC_COLLATE", "LC_NUMER
 NOT_INHERITED = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
                  "ALL_PROXY", "no_proxy", "NO_PROXY", "GSETTINGS_BACKEND", "XDG_CONFIG_HOME",
                  "DESKTOP_SESSION", "XDG_CURRENT_DESKTOP", "GNOME_DESKTOP_SESSION_ID",
-                 "KDE_FULL_SESSION")
+                 "KDE_FULL_SESSION", "KRB5CCNAME", "KRB5_CONFIG")
 # A letter past ASCII, and what an address must escape.
 PROXY_USER, PROXY_PASSWORD, WRONG_PASSWORD = "jürgen", "p@ss/w%rd&1", "wr@ng/p%ss&2"
+REALM, KERBEROS_USER, KERBEROS_PASSWORD = "FIRSTLOAD.TEST", "alice", "k3rb/p@ss"
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
 
@@ -333,7 +337,12 @@ class Case:
         self.proxy = "http://127.0.0.1:%d" % (self.args.port + 1)
         self.squid = os.path.join(self.tmp, "squid")
         if one(case, "proxy", "closed") != "closed":
-            self.start_squid(one(case, "proxy").split()[1])
+            auth = one(case, "proxy").split()[1]
+            if auth == "negotiate":
+                # The ticket is for HTTP/localhost, the name the client asks for.
+                self.proxy = "http://localhost:%d" % (self.args.port + 1)
+                self.start_kdc()
+            self.start_squid(auth)
         elif listens(self.args.port + 1):
             raise RuntimeError("something listens on the proxy's port %d" % (self.args.port + 1))
 
@@ -354,6 +363,11 @@ class Case:
             conf.append("http_access allow localhost")
         elif auth == "deny":
             pass  # every request meets the last rule: 403
+        elif auth == "negotiate":
+            conf += ["auth_param negotiate program /usr/lib/squid/negotiate_kerberos_auth -k %s "
+                     "-s HTTP/localhost@%s" % (at("http.keytab"), REALM),
+                     "acl users proxy_auth REQUIRED", "http_access allow users"]
+            shutil.copy(os.path.join(self.realm, "http.keytab"), at("http.keytab"))
         else:
             secret = PROXY_PASSWORD if auth == "digest" else subprocess.run(
                 ["openssl", "passwd", "-apr1", "-stdin"], input=PROXY_PASSWORD.encode(),
@@ -373,10 +387,45 @@ class Case:
             for name in [self.squid] + [at(n) for n in os.listdir(self.squid)]:
                 os.chown(name, user.pw_uid, user.pw_gid)
         # Its shared memory is named after -n, apart from any other squid.
+        realm = {"KRB5_CONFIG": os.path.join(self.realm, "krb5.conf")} if auth == "negotiate" else {}
         squid = self.start("/usr/sbin/squid", "-N", "-n", "firstload%d" % port, "-f",
-                           at("squid.conf"), stop=lambda: terminate(squid))
+                           at("squid.conf"), stop=lambda: terminate(squid),
+                           env=dict(os.environ, **realm))
         if not wait_for(lambda: listens(port) or squid.poll() is not None, 30) or not listens(port):
             raise RuntimeError("squid did not start: %s" % (read(at("cache.log")) or b"")[-2000:])
+
+    def start_kdc(self):
+        """A Kerberos realm of the case's own: a KDC on 127.0.0.1:PORT+4 that
+        knows the user and the proxy's service, whose key squid gets."""
+        self.realm = os.path.join(self.tmp, "realm")
+        os.makedirs(self.realm)
+        at = lambda name: os.path.join(self.realm, name)
+        kdc_port = self.args.port + 4
+        with open(at("krb5.conf"), "w") as out:
+            out.write("[libdefaults]\n default_realm = %s\n dns_lookup_kdc = false\n"
+                      " dns_lookup_realm = false\n rdns = false\n udp_preference_limit = 1\n"
+                      "[realms]\n %s = {\n  kdc = 127.0.0.1:%d\n }\n"
+                      "[domain_realm]\n localhost = %s\n" % (REALM, REALM, kdc_port, REALM))
+        with open(at("kdc.conf"), "w") as out:
+            out.write("[kdcdefaults]\n kdc_listen = 127.0.0.1:%d\n kdc_tcp_listen = 127.0.0.1:%d\n"
+                      "[realms]\n %s = {\n  database_name = %s\n  key_stash_file = %s\n }\n"
+                      "[logging]\n kdc = FILE:%s\n"
+                      % (kdc_port, kdc_port, REALM, at("principal"), at("stash"), at("kdc.log")))
+        env = dict(self.env, KRB5_CONFIG=at("krb5.conf"), KRB5_KDC_PROFILE=at("kdc.conf"))
+        for step in (["kdb5_util", "create", "-s", "-P", "master", "-r", REALM],
+                     ["kadmin.local", "-r", REALM, "-q", "addprinc -pw %s %s" % (
+                         KERBEROS_PASSWORD, KERBEROS_USER)],
+                     ["kadmin.local", "-r", REALM, "-q", "addprinc -randkey HTTP/localhost"],
+                     ["kadmin.local", "-r", REALM, "-q", "ktadd -k %s HTTP/localhost"
+                      % at("http.keytab")]):
+            subprocess.run(step, env=env, check=True, **QUIET)
+        self.start("krb5kdc", "-n", env=env)
+        if not wait_for(lambda: listens(kdc_port), 20):
+            raise RuntimeError("the KDC did not start: %r" % read(at("kdc.log")))
+        # The user's ticket, as kinit leaves it at log-in.
+        subprocess.run(["kinit", KERBEROS_USER], input=KERBEROS_PASSWORD.encode(), check=True,
+                       env=dict(env, KRB5CCNAME="FILE:" + at("ticket")),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def tell_proxy(self, run, env):
         """Puts the proxy where the run looks for it; the credentials given."""
@@ -386,6 +435,11 @@ class Case:
         address = self.proxy.replace("//", "//%s:%s@" % tuple(
             quote(s, safe="") for s in secrets), 1) if secrets else self.proxy
         port = self.args.port + 1
+        if "realm" in vars(self):
+            # The user's own ticket, or none at all.
+            ticket = "ticket" if one(run, "credentials") == "ticket" else "no-ticket"
+            env.update(KRB5_CONFIG=os.path.join(self.realm, "krb5.conf"),
+                       KRB5CCNAME="FILE:" + os.path.join(self.realm, ticket))
         if via == "env":
             env[what] = address
         elif via == "gnome":

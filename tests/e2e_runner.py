@@ -336,6 +336,7 @@ class Case:
                                    timeout=120)
         self.proxy = "http://127.0.0.1:%d" % (self.args.port + 1)
         self.squid = os.path.join(self.tmp, "squid")
+        self.realm = None
         if one(case, "proxy", "closed") != "closed":
             auth = one(case, "proxy").split()[1]
             if auth == "negotiate":
@@ -435,7 +436,7 @@ class Case:
         address = self.proxy.replace("//", "//%s:%s@" % tuple(
             quote(s, safe="") for s in secrets), 1) if secrets else self.proxy
         port = self.args.port + 1
-        if "realm" in vars(self):
+        if self.realm:
             # The user's own ticket, or none at all.
             ticket = "ticket" if one(run, "credentials") == "ticket" else "no-ticket"
             env.update(KRB5_CONFIG=os.path.join(self.realm, "krb5.conf"),
@@ -665,9 +666,9 @@ class Case:
             # Said at the list's path; under Wine that is a Windows path.
             why, address = unstored, " at " + ("Z:" + self.app.replace("/", "\\") + "\\"
                                                if self.wine else self.app + "/") + "FeatDlods.txt"
-        origin = "https://localhost" if self.tls else "http://127.0.0.1"
-        page = one(run, "page", one(run, "query", ""))
-        if unstored is None:
+        else:
+            origin = "https://localhost" if self.tls else "http://127.0.0.1"
+            page = one(run, "page", one(run, "query", ""))
             address = " from %s:%d%s" % (origin, self.args.port, page)
         if self.wine:
             # Only FirstLoad's own lines: Wine may add its own.

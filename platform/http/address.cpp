@@ -49,6 +49,11 @@ std::vector<std::string_view> ListEntries(std::string_view list, std::string_vie
   return entries;
 }
 
+std::string ProxyWithScheme(std::string_view proxy) {
+  return proxy.find("://") == std::string_view::npos ? "http://" + std::string(proxy)
+                                                     : std::string(proxy);
+}
+
 std::string ProxyFromList(std::string_view list, std::string_view scheme) {
   std::string_view chosen;
   for (std::string_view entry : ListEntries(list, "; ")) {
@@ -60,9 +65,7 @@ std::string ProxyFromList(std::string_view list, std::string_view scheme) {
       break;
     }
   }
-  if (chosen.empty()) return "";
-  return chosen.find("://") == std::string_view::npos ? "http://" + std::string(chosen)
-                                                      : std::string(chosen);
+  return chosen.empty() ? "" : ProxyWithScheme(chosen);
 }
 
 std::string ProxyReason(std::string_view what, std::string_view proxy) {

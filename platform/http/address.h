@@ -26,6 +26,10 @@ std::string WithoutUserPart(std::string_view url);
 // of separators; empty entries are left out.
 std::vector<std::string_view> ListEntries(std::string_view list, std::string_view separators);
 
+// A proxy's address with its scheme: one given without names an http proxy,
+// as libcurl and Windows take it.
+std::string ProxyWithScheme(std::string_view proxy);
+
 // The proxy for scheme out of a proxy list as Windows keeps it:
 // "host:port" for every scheme, or entries such as "http=host:port",
 // separated by ';' or spaces. As an address with a scheme ("http://host:port");

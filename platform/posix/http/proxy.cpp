@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <proxy.h>
+#include <strings.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -17,15 +18,6 @@
 namespace fl::http {
 
 namespace {
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 // An address and the bits of it that count, as in 10.0.0.0/8.
 bool InNetwork(std::string_view host, std::string_view network) {
@@ -56,12 +48,12 @@ struct UrlFree {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
 
-// A part of url as libcurl reads it; empty when it has none.
-std::string PartOf(const std::string& url, CURLUPart which) {
+// The host of url as libcurl reads it; empty when it has none.
+std::string HostOf(const std::string& url) {
   std::unique_ptr<CURLU, UrlFree> parsed(curl_url());
   char* part = nullptr;
   if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
-      curl_url_get(parsed.get(), which, &part, 0) != CURLUE_OK) {
+      curl_url_get(parsed.get(), CURLUPART_HOST, &part, 0) != CURLUE_OK) {
     return "";
   }
   std::string text(part);
@@ -120,10 +112,8 @@ bool FromHttpProxyVariable(std::string_view proxy) {
   const char* variable = std::getenv("HTTP_PROXY");
   if (variable == nullptr) return false;
   auto plain = [](std::string_view text) {
-    std::string out(text);
-    while (!out.empty() && out.back() == '/') out.pop_back();
-    if (out.find("://") == std::string::npos) out.insert(0, "http://");
-    return out;
+    while (!text.empty() && text.back() == '/') text.remove_suffix(1);
+    return ProxyWithScheme(text);
   };
   return plain(variable) == plain(proxy);
 }
@@ -192,7 +182,7 @@ bool NoProxyExempts(std::string_view host, std::string_view noProxy) {
     if (InNetwork(host, entry)) return true;
     // A name covers itself and every name within it.
     if (entry.size() <= host.size() &&
-        SameLetters(host.substr(host.size() - entry.size()), entry) &&
+        ::strncasecmp(host.data() + host.size() - entry.size(), entry.data(), entry.size()) == 0 &&
         (entry.size() == host.size() || host[host.size() - entry.size() - 1] == '.')) {
       return true;
     }
@@ -203,18 +193,18 @@ bool NoProxyExempts(std::string_view host, std::string_view noProxy) {
 std::vector<std::string> ProxiesFor(const std::string& url, const Cancel& cancel) {
   const char* noProxy = std::getenv("no_proxy");
   if (noProxy == nullptr) noProxy = std::getenv("NO_PROXY");
-  if (noProxy != nullptr && NoProxyExempts(PartOf(url, CURLUPART_HOST), noProxy)) return {""};
+  if (noProxy != nullptr && NoProxyExempts(HostOf(url), noProxy)) return {""};
   std::vector<std::string> proxies;
   if (AnyEnvironmentProxy()) {
     std::string proxy;
-    if (EnvironmentProxy(PartOf(url, CURLUPART_SCHEME), &proxy)) proxies.push_back(proxy);
+    if (EnvironmentProxy(SchemeOf(url), &proxy)) proxies.push_back(proxy);
   } else {
     proxies = DesktopProxies(url, cancel);
   }
   if (proxies.empty()) proxies.push_back("");
-  // libcurl takes an address without a scheme for an http proxy; so is it named.
+  // So is a proxy named, and so does libcurl take one given without a scheme.
   for (std::string& proxy : proxies) {
-    if (!proxy.empty() && proxy.find("://") == std::string::npos) proxy.insert(0, "http://");
+    if (!proxy.empty()) proxy = ProxyWithScheme(proxy);
   }
   return proxies;
 }

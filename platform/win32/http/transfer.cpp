@@ -178,12 +178,6 @@ DWORD QueryStatus(HINTERNET request) {
   return status;
 }
 
-bool IsWebAddress(const std::wstring& url) {
-  std::wstring scheme = url.substr(0, url.find(L':'));
-  for (wchar_t& c : scheme) c = static_cast<wchar_t>(towlower(c));
-  return scheme == L"http" || scheme == L"https";
-}
-
 // The proxy the session sends url's scheme through, as the system's settings
 // give it; "" for none.
 std::string SessionProxy(HINTERNET session, const std::string& url) {
@@ -227,14 +221,15 @@ void StartTransfers() {}
 // the tests of platforms that can take one.
 std::string Fetch(const std::string& url, const std::string& /*caFile*/, const Cancel& cancel,
                   Response* response) {
+  // Where a redirect may lead, RefusedRedirect says for every hop after this.
+  const std::string scheme = SchemeOf(url);
+  if (scheme != "http" && scheme != "https") {
+    return "not an http or https address: " + WithoutUserPart(url);
+  }
   Session session(cancel);
   if (session.get() == nullptr) return Reason(GetLastError());
   std::wstring address = Wide(url);
   for (int redirects = 0;; ++redirects) {
-    // A page may send the browser on to another page, never to another scheme.
-    if (!IsWebAddress(address)) {
-      return "not an http or https address: " + WithoutUserPart(Narrow(address));
-    }
     HINTERNET handle = InternetOpenUrlW(session.get(), address.c_str(), kHeaders,
                                         static_cast<DWORD>(-1), kFlags, 0);
     if (cancel()) {
@@ -243,9 +238,9 @@ std::string Fetch(const std::string& url, const std::string& /*caFile*/, const C
     }
     if (handle == nullptr) {
       const DWORD error = GetLastError();
-      const std::string proxy = SessionProxy(session.get(), Narrow(address));
-      if (error == ERROR_INTERNET_CANNOT_CONNECT && !proxy.empty()) {
-        return ProxyReason("cannot connect to the proxy", proxy);
+      if (error == ERROR_INTERNET_CANNOT_CONNECT) {
+        const std::string proxy = SessionProxy(session.get(), Narrow(address));
+        if (!proxy.empty()) return ProxyReason("cannot connect to the proxy", proxy);
       }
       return Reason(error);
     }

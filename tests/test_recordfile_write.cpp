@@ -382,6 +382,15 @@ TEST_F(RecordFile, FailingWritesLeaveTargetAndNoTemporaryFile) {
        kFalse,
        "Object variable or With block variable not set"},
       {"cell longer than its count", u"WA", u"", u"", u"", &huge, {}, kFalse, "Overflow"},
+      {"keyed cell longer than its count",
+       u"W",
+       u"c",
+       u"",
+       u"0",
+       nullptr,
+       {u"", Text(65536, u'x'), u""},
+       kFalse,
+       "Overflow"},
       {"cell too long to encipher",
        u"W",
        u"c",
@@ -419,23 +428,31 @@ TEST_F(RecordFile, FailingWritesLeaveTargetAndNoTemporaryFile) {
 }
 
 TEST_F(RecordFile, CellsUpToTheFullCountRoundTrip) {
-  // Counts are unsigned: cells between 32,768 and 65,535 bytes survive.
-  FeatureGrid grid;
-  grid.SetCols(3);
-  grid.AddItem(Text(40000, u'a') + u"\t\t" + Text(65535, u'z'));
-  Call w(File("big.txt"));
-  w.mode = u"WA";
-  w.grid = &grid;
-  ASSERT_EQ(w.Run(), kTrue);
-  FeatureGrid back;
-  Call r = w;
-  r.mode = u"RA";
-  r.grid = &back;
-  ASSERT_EQ(r.Run(), kTrue);
-  ASSERT_EQ(back.Rows(), 1);
-  EXPECT_EQ(back.TextMatrix(0, 0).size(), 40000u);
-  EXPECT_EQ(back.TextMatrix(0, 2).size(), 65535u);
-  EXPECT_EQ(ReadBytes(Path("big.txt")).substr(0, 2), "\x40\x9C");
+  // Counts are unsigned: cells between 32,768 and 65,535 bytes survive, in
+  // either writing mode.
+  for (const char16_t* mode : {u"W", u"WA"}) {
+    SCOPED_TRACE(test::U8(mode));
+    FeatureGrid grid;
+    grid.SetCols(3);
+    grid.AddItem(Text(u"k") + u"\t" + Text(40000, u'a') + u"\t" + Text(65535, u'z'));
+    Call w(File("big.txt"));
+    w.mode = mode;
+    w.key = u"k";
+    w.rec = {u"", Text(40000, u'a'), Text(65535, u'z')};
+    w.grid = &grid;
+    ASSERT_EQ(w.Run(), kTrue);
+    FeatureGrid back;
+    Call r = w;
+    r.mode = u"RA";
+    r.grid = &back;
+    ASSERT_EQ(r.Run(), kTrue);
+    ASSERT_EQ(back.Rows(), 1);
+    EXPECT_EQ(back.TextMatrix(0, 0), u"k");
+    EXPECT_EQ(back.TextMatrix(0, 1).size(), 40000u);
+    EXPECT_EQ(back.TextMatrix(0, 2), Text(65535, u'z'));
+    EXPECT_EQ(ReadBytes(Path("big.txt")).substr(3, 2), "\x40\x9C");
+    fs::remove(Path("big.txt"));
+  }
 }
 
 TEST_F(RecordFile, FileEndingInsideARecord) {

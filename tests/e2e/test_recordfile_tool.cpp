@@ -92,12 +92,20 @@ TEST(RecordfileTool, ClearErrors) {
       {{"dump", (dir / "cut.txt").string()}, 1, "Desc:Input past end of file, Proc:FileReadWrite"},
       {{"put", "--cols", "2", (dir / "p.txt").string(), "k", "a", "b"}, 2, "a record has only 2"},
       {{"put", (dir / "nodot").string(), "k"}, 1, "Desc:Invalid procedure call or argument"},
+      // The largest cell a count can describe, then one byte more.
+      {{"put", (dir / "big.txt").string(), "k", std::string(65535, 'z')}, 0, ""},
+      {{"put", (dir / "big.txt").string(), "k", std::string(65536, 'z')},
+       1,
+       "Desc:Overflow: a cell of 65536 bytes does not fit a record file"},
   };
   for (const auto& c : cases) {
     Outcome out = Tool(c.args);
     EXPECT_EQ(out.status, c.status) << out.err;
     EXPECT_NE(out.err.find(c.says), std::string::npos) << out.err;
   }
+  std::vector<std::string> big{"k", std::string(65535, 'z')};
+  big.resize(26);
+  EXPECT_EQ(ReadBytes(dir / "big.txt"), test::RecordBytes(big));
 }
 
 }  // namespace

@@ -195,6 +195,24 @@ TEST(Addresses, RedirectsProxiesAndWhatIsPrinted) {
   for (const auto& l : lists) {
     EXPECT_EQ(http::ProxyFromList(l.list, l.scheme), l.proxy) << l.list << " for " << l.scheme;
   }
+
+  struct WinInet {
+    unsigned long error;
+    const char* failure;
+  } errors[] = {
+      {12007, "cannot resolve the proxy's host name"},
+      {12029, "cannot connect to the proxy"},
+      {12165, "cannot connect to the proxy"},
+      {12002, nullptr},  // timed out: the proxy's wait for the service, too
+      {12030, nullptr},
+      {12031, nullptr},
+      {12057, nullptr},
+      {0, nullptr},
+  };
+  for (const auto& e : errors) {
+    const char* failure = http::WinInetProxyFailure(e.error);
+    EXPECT_STREQ(failure, e.failure) << e.error;
+  }
 }
 
 }  // namespace

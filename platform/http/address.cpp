@@ -79,4 +79,23 @@ std::string ProxyStatusReason(long status, std::string_view proxy) {
                      proxy);
 }
 
+const char* WinInetProxyFailure(unsigned long error) {
+  // Through a proxy, WinINet resolves and connects to the proxy alone: the
+  // service's name and address are the proxy's business, and its failure
+  // to reach them comes back as the proxy's HTTP status. A timeout, a reset
+  // or a closed connection may happen on either side of it.
+  static constexpr struct {
+    unsigned long error;
+    const char* reason;
+  } kProxyErrors[] = {
+      {12007, "cannot resolve the proxy's host name"},  // ERROR_INTERNET_NAME_NOT_RESOLVED
+      {12029, "cannot connect to the proxy"},           // ERROR_INTERNET_CANNOT_CONNECT
+      {12165, "cannot connect to the proxy"},  // ERROR_INTERNET_PROXY_SERVER_UNREACHABLE
+  };
+  for (const auto& known : kProxyErrors) {
+    if (known.error == error) return known.reason;
+  }
+  return nullptr;
+}
+
 }  // namespace fl::http

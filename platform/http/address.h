@@ -44,4 +44,9 @@ std::string ProxyReason(std::string_view what, std::string_view proxy);
 // The proxy answered status instead of carrying the request.
 std::string ProxyStatusReason(long status, std::string_view proxy);
 
+// What a WinINet error says when a proxy stands between: the words for a
+// proxy that could not be resolved or reached, for ProxyReason; nullptr for
+// an error that may as well be the service's.
+const char* WinInetProxyFailure(unsigned long error);
+
 }  // namespace fl::http

@@ -1,9 +1,7 @@
 #include "platform/posix/http/proxy.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <proxy.h>
-#include <strings.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -14,35 +12,11 @@
 #include <thread>
 
 #include "platform/http/address.h"
+#include "platform/posix/http/proxy_rules.h"
 
 namespace fl::http {
 
 namespace {
-
-// An address and the bits of it that count, as in 10.0.0.0/8.
-bool InNetwork(std::string_view host, std::string_view network) {
-  const std::size_t slash = network.find('/');
-  const std::string address(network.substr(0, slash));
-  const std::string hostText(host);
-  unsigned char want[16], have[16];
-  const int family = address.find(':') != std::string::npos ? AF_INET6 : AF_INET;
-  if (inet_pton(family, address.c_str(), want) != 1) return false;
-  if (inet_pton(family, hostText.c_str(), have) != 1) return false;
-  const int size = family == AF_INET ? 32 : 128;
-  int bits = size;
-  if (slash != std::string_view::npos) {
-    const std::string count(network.substr(slash + 1));
-    char* end = nullptr;
-    const long parsed = std::strtol(count.c_str(), &end, 10);
-    if (count.empty() || *end != '\0' || parsed < 0 || parsed > size) return false;
-    bits = static_cast<int>(parsed);
-  }
-  for (int i = 0; i < bits; ++i) {
-    const unsigned mask = 0x80u >> (i % 8);
-    if ((want[i / 8] & mask) != (have[i / 8] & mask)) return false;
-  }
-  return true;
-}
 
 struct UrlFree {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
@@ -59,30 +33,6 @@ std::string HostOf(const std::string& url) {
   std::string text(part);
   curl_free(part);
   return text;
-}
-
-// The environment's proxy for a scheme, looked up as libcurl does: its own
-// variable in lower case, then (but for http) in upper case, then
-// all_proxy. False when none of them is set.
-bool EnvironmentProxy(const std::string& scheme, std::string* proxy) {
-  std::string own = scheme + "_proxy", upper = own;
-  for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  for (const std::string& name : {own, scheme == "http" ? std::string() : upper,
-                                  std::string("all_proxy"), std::string("ALL_PROXY")}) {
-    if (name.empty()) continue;
-    if (const char* value = std::getenv(name.c_str())) {
-      *proxy = value;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool AnyEnvironmentProxy() {
-  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-    if (std::getenv(name) != nullptr) return true;
-  }
-  return false;
 }
 
 // libproxy's answer in libcurl's terms: "" for direct, nothing for a kind
@@ -169,38 +119,11 @@ std::vector<std::string> DesktopProxies(const std::string& url, const Cancel& ca
 
 }  // namespace
 
-bool NoProxyExempts(std::string_view host, std::string_view noProxy) {
-  if (noProxy == "*") return true;
-  if (host.size() > 1 && host.front() == '[' && host.back() == ']') {
-    host = host.substr(1, host.size() - 2);
-  }
-  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
-  for (std::string_view entry : ListEntries(noProxy, ", \t")) {
-    if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
-    if (!entry.empty() && entry.back() == '.') entry.remove_suffix(1);
-    if (entry.empty()) continue;
-    if (InNetwork(host, entry)) return true;
-    // A name covers itself and every name within it.
-    if (entry.size() <= host.size() &&
-        ::strncasecmp(host.data() + host.size() - entry.size(), entry.data(), entry.size()) == 0 &&
-        (entry.size() == host.size() || host[host.size() - entry.size() - 1] == '.')) {
-      return true;
-    }
-  }
-  return false;
-}
-
 std::vector<std::string> ProxiesFor(const std::string& url, const Cancel& cancel) {
-  const char* noProxy = std::getenv("no_proxy");
-  if (noProxy == nullptr) noProxy = std::getenv("NO_PROXY");
-  if (noProxy != nullptr && NoProxyExempts(HostOf(url), noProxy)) return {""};
-  std::vector<std::string> proxies;
-  if (AnyEnvironmentProxy()) {
-    std::string proxy;
-    if (EnvironmentProxy(SchemeOf(url), &proxy)) proxies.push_back(proxy);
-  } else {
-    proxies = DesktopProxies(url, cancel);
+  if (std::optional<std::string> proxy = EnvironmentProxy(SchemeOf(url), HostOf(url), std::getenv)) {
+    return {*proxy};
   }
+  std::vector<std::string> proxies = DesktopProxies(url, cancel);
   if (proxies.empty()) proxies.push_back("");
   // So is a proxy named, and so does libcurl take one given without a scheme.
   for (std::string& proxy : proxies) {

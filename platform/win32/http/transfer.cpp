@@ -238,9 +238,9 @@ std::string Fetch(const std::string& url, const std::string& /*caFile*/, const C
     }
     if (handle == nullptr) {
       const DWORD error = GetLastError();
-      if (error == ERROR_INTERNET_CANNOT_CONNECT) {
+      if (const char* failure = WinInetProxyFailure(error)) {
         const std::string proxy = SessionProxy(session.get(), Narrow(address));
-        if (!proxy.empty()) return ProxyReason("cannot connect to the proxy", proxy);
+        if (!proxy.empty()) return ProxyReason(failure, proxy);
       }
       return Reason(error);
     }

@@ -1,8 +1,8 @@
 // libFirstLoadGtk.so: the form's window and the message box with GTK 3.
 #include <gdk/gdkx.h>
 #include <glib-unix.h>
+#include <sys/eventfd.h>
 #include <gtk/gtk.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -30,8 +30,8 @@ gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
 // The queue's wake-up descriptor only wakes the loop; the queue itself is
 // drained by the caller.
 gboolean OnWake(gint fd, GIOCondition, gpointer) {
-  std::uint64_t count;
-  while (::read(fd, &count, sizeof count) > 0) {
+  eventfd_t count;
+  while (eventfd_read(fd, &count) == 0) {
   }
   return G_SOURCE_CONTINUE;
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Whole runs of FirstLoad, each case described by a file in tests/data/.
 
-  e2e_runner.py --platform posix|wine --build BUILD --port PORT CASE...
+  e2e_runner.py --platform posix|wine --build BUILD --port PORT [--emulator E] CASE...
 
-posix runs BUILD/testhost/FirstLoad, headless unless a run asks for a window;
+posix runs BUILD/testhost/FirstLoad (through the emulator E, for a build of
+another machine), headless unless a run asks for a window;
 wine runs BUILD/testhost/FirstLoad.exe under Wine, windowed (WINEPREFIX and
 DISPLAY ready, as scripts/test-windows leaves them). Both ask
 tools/feature_service.py on 127.0.0.1:PORT. Exits 0 when every case passed,
@@ -601,7 +602,7 @@ class Case:
         if closed:
             os.close(gone)
         argv = (["wine", os.path.join(self.app, "FirstLoad.exe")] if self.wine else
-                [os.path.join(self.app, "FirstLoad")])
+                self.args.emulator + [os.path.join(self.app, "FirstLoad")])
         began = time.monotonic()
         others = [subprocess.Popen(argv, cwd=self.cwd, env=env, **QUIET)
                   for _ in range(int(one(run, "together", "1")) - 1)]
@@ -773,6 +774,8 @@ def main():
     parser.add_argument("--platform", choices=("posix", "wine"), required=True)
     parser.add_argument("--build", required=True)
     parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--emulator", action="append", default=[],
+                        help="runs a build for another machine (posix)")
     parser.add_argument("cases", nargs="+")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)

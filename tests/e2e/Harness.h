@@ -30,6 +30,13 @@ inline const fs::path kBuild = FIRSTLOAD_BUILD_DIR;
 inline const fs::path kSource = FIRSTLOAD_SOURCE_DIR;
 inline const int kPort = FIRSTLOAD_TEST_SERVICE_PORT;
 
+// argv as this machine runs it: a build for another machine goes through
+// its emulator (FIRSTLOAD_EMULATOR, which CMake names once).
+inline std::vector<std::string> Emulated(std::vector<std::string> argv) {
+  if (*FIRSTLOAD_EMULATOR != '\0') argv.insert(argv.begin(), FIRSTLOAD_EMULATOR);
+  return argv;
+}
+
 struct Outcome {
   int status = -1;
   std::string err;
@@ -157,7 +164,7 @@ class AppFolder {
     fs::permissions(program, fs::perms::owner_all);
   }
 
-  Outcome Run() { return RunProgram({(dir_ / "FirstLoad").string()}); }
+  Outcome Run() { return RunProgram(Emulated({(dir_ / "FirstLoad").string()})); }
 
   // The download program's argument, once it has started; nullopt when it
   // was not started within a few seconds.

@@ -44,10 +44,10 @@ TEST(Faults, ReadOnlyApplicationFolderStillLaunchesAndSaysWhy) {
   // The folder mounted read-only in a namespace of the run's own, and one
   // that the user who runs it may not write.
   const std::string readOnly =
-      "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && exec \"$1/FirstLoad\"";
+      "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && exec $2 \"$1/FirstLoad\"";
   const std::string notTheirs =
       "chmod 0555 \"$1\" && exec setpriv --reuid=65534 --regid=65534 --clear-groups "
-      "\"$1/FirstLoad\"";
+      "$2 \"$1/FirstLoad\"";
   for (const std::string& script : {readOnly, notTheirs}) {
     SCOPED_TRACE(script);
     AppFolder app;
@@ -68,7 +68,7 @@ TEST(Faults, ReadOnlyApplicationFolderStillLaunchesAndSaysWhy) {
                     fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     setenv("FIRSTLOAD_TEST_RECORD", record.c_str(), 1);
     Outcome run = RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh",
-                              "-c", script, "sh", dir});
+                              "-c", script, "sh", dir, FIRSTLOAD_EMULATOR});
     unsetenv("FIRSTLOAD_TEST_RECORD");
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -124,10 +124,13 @@ TEST(Faults, RunKilledAnywhereLeavesNoPartialList) {
     pid_t pid = fork();
     if (pid == 0) {
       unsetenv("DISPLAY");
-      const std::string exe = (app / "FirstLoad").string();
+      const std::vector<std::string> run = Emulated({(app / "FirstLoad").string()});
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 2);
-      execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+      std::vector<char*> args;
+      for (const auto& a : run) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
       _exit(127);
     }
     std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));

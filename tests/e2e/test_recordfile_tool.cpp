@@ -8,9 +8,16 @@ namespace {
 
 using namespace test::e2e;
 
+// The tool as a shell command line.
+std::string ToolCommand() {
+  std::string command;
+  for (const std::string& part : Emulated({(kBuild / "recordfile").string()})) command += part + " ";
+  return command;
+}
+
 Outcome Tool(std::vector<std::string> args) {
   args.insert(args.begin(), (kBuild / "recordfile").string());
-  return RunProgram(args, 30);
+  return RunProgram(Emulated(args), 30);
 }
 
 TEST(RecordfileTool, PutThenDump) {
@@ -25,11 +32,13 @@ TEST(RecordfileTool, PutThenDump) {
   const char* asan = std::getenv("ASAN_OPTIONS");
   const std::string saved = asan != nullptr ? asan : "";
   setenv("ASAN_OPTIONS", (saved + ":detect_leaks=0").c_str(), 1);
-  EXPECT_EQ(RunProgram({"/usr/bin/strace", "-f", "-o", trace, "-e",
-                        "trace=openat,fsync,fdatasync,rename,renameat,renameat2",
-                        (kBuild / "recordfile").string(), "put", file, "zelvan", "Quend-Levy"})
-                .status,
-            0);
+  std::vector<std::string> traced{"/usr/bin/strace", "-f", "-o", trace, "-e",
+                                  "trace=openat,fsync,fdatasync,rename,renameat,renameat2"};
+  for (const std::string& part : Emulated({(kBuild / "recordfile").string()})) {
+    traced.push_back(part);
+  }
+  traced.insert(traced.end(), {"put", file, "zelvan", "Quend-Levy"});
+  EXPECT_EQ(RunProgram(traced).status, 0);
   setenv("ASAN_OPTIONS", saved.c_str(), 1);
   std::ifstream lines(trace);
   std::smatch m;
@@ -56,7 +65,7 @@ TEST(RecordfileTool, PutThenDump) {
   }
   EXPECT_EQ(ReadBytes(dir / "Orvistane.txt"), expected);
 
-  const std::string table = test::RunCommand((kBuild / "recordfile").string() + " dump " + file);
+  const std::string table = test::RunCommand(ToolCommand() + "dump " + file);
   EXPECT_EQ(table,
             "row | 0      | 1         \n"
             "0   | ZELVAN | Quend-Levy\n"
@@ -69,10 +78,10 @@ TEST(RecordfileTool, ColumnsAndCipher) {
   const std::string file = (dir / "secret.txt").string();
   EXPECT_EQ(Tool({"put", "--cols", "3", "--encrypted", file, "k", "hidden", "z"}).status, 0);
   EXPECT_EQ(ReadBytes(dir / "secret.txt").find("hidden"), std::string::npos);
-  const std::string tool = (kBuild / "recordfile").string();
-  EXPECT_NE(test::RunCommand(tool + " dump --cols 3 --encrypted " + file).find("| hidden |"),
+  EXPECT_NE(test::RunCommand(ToolCommand() + "dump --cols 3 --encrypted " + file).find("| hidden |"),
             std::string::npos);
-  EXPECT_EQ(test::RunCommand(tool + " dump --cols 3 " + file).find("hidden"), std::string::npos);
+  EXPECT_EQ(test::RunCommand(ToolCommand() + "dump --cols 3 " + file).find("hidden"),
+            std::string::npos);
 }
 
 TEST(RecordfileTool, ClearErrors) {

@@ -53,6 +53,8 @@ SPDX_IDS = {i.lower(): i for i in (
     "X11", "Zlib", "ZPL-2.1", "bzip2-1.0.6", "libpng-2.0", "IJG", "libtiff", "HPND", "0BSD")}
 SPDX_IDS["expat"] = "MIT"
 GNU_LICENCE = re.compile(r"^(A?GPL|LGPL|GFDL)-?(\d)(?:\.(\d))?(\+)?$", re.IGNORECASE)
+GNU_VERSIONS = {"GPL-1.0", "GPL-2.0", "GPL-3.0", "LGPL-2.0", "LGPL-2.1", "LGPL-3.0", "AGPL-3.0",
+                "GFDL-1.1", "GFDL-1.2", "GFDL-1.3"}
 
 
 def spdx_id(name):
@@ -60,14 +62,17 @@ def spdx_id(name):
     m = GNU_LICENCE.match(name)
     if m:
         family, major, minor, plus = m.groups()
-        return "%s-%s.%s-%s" % (family.upper(), major, minor or "0", "or-later" if plus else "only")
+        licence = "%s-%s.%s" % (family.upper(), major, minor or "0")
+        if licence not in GNU_VERSIONS:
+            return None
+        return licence + ("-or-later" if plus else "-only")
     return SPDX_IDS.get(name.lower())
 
 
 def spdx_expression(field):
     """A DEP-5 License line as an SPDX expression, or None where a name does
     not map or the line uses precedence that SPDX would read differently."""
-    if "," in field or " with " in field.lower():
+    if "," in field:
         return None
     parts = re.split(r"\s+(or|and)\s+", field.strip(), flags=re.IGNORECASE)
     out = []
@@ -118,8 +123,7 @@ def licences(source, copyright_file):
 # ---------------------------------------------------------------- ELF files
 
 def elf_dynamic(path):
-    """(machine, DT_NEEDED names, run paths) of an ELF file, or None for any
-    other file. Read from the section headers, so that any architecture's
+    """(machine, DT_NEEDED names) of an ELF file, or None for any other file. Read from the section headers, so that any architecture's
     files are read alike."""
     with open(path, "rb") as f:
         data = f.read()
@@ -138,7 +142,7 @@ def elf_dynamic(path):
         shentsize, shnum = struct.unpack_from(end + "HH", data, 0x2E)
         sh = lambda i: struct.unpack_from(end + "IIIIIIIIII", data, shoff + i * shentsize)
         dyn, dynsize = end + "iI", 8
-    needed, runpath = [], []
+    needed = []
     for i in range(shnum):
         _, kind, _, _, offset, size, link, _, _, _ = sh(i)
         if kind != 6:  # SHT_DYNAMIC
@@ -148,10 +152,9 @@ def elf_dynamic(path):
             tag, value = struct.unpack_from(dyn, data, pos)
             if tag == 0:
                 break
-            if tag in (1, 15, 29):  # DT_NEEDED, DT_RPATH, DT_RUNPATH
-                text = data[strtab + value:data.index(b"\0", strtab + value)].decode()
-                (needed if tag == 1 else runpath).extend([text] if tag == 1 else text.split(":"))
-    return machine, needed, runpath
+            if tag == 1:  # DT_NEEDED
+                needed.append(data[strtab + value:data.index(b"\0", strtab + value)].decode())
+    return machine, needed
 
 
 def library_dirs(arch):
@@ -162,7 +165,10 @@ def library_dirs(arch):
 
 def load_closure(stage, files, arch):
     """Every library the ELF files of the package load, followed to the end:
-    {file: (machine, [paths of what it needs])}, paths absolute."""
+    {file: [paths of what it needs]}, paths absolute. The programs carry no
+    run path and load nothing of the package's through DT_NEEDED (the
+    modules are opened by name), so only the system's folders are searched;
+    a library found nowhere stops the SBOM rather than leave it out."""
     dirs = None
     closure = {}
     todo = [os.path.join(stage, f) for f in files]
@@ -173,20 +179,18 @@ def load_closure(stage, files, arch):
         info = elf_dynamic(path)
         if info is None:
             continue
-        machine, needed, runpath = info
+        machine, needed = info
         dirs = dirs or library_dirs(arch)
-        origin = os.path.dirname(path)
-        search = [p.replace("$ORIGIN", origin).replace("${ORIGIN}", origin) for p in runpath] + dirs
         found = []
         for name in needed:
-            for d in search:
+            for d in dirs:
                 candidate = os.path.normpath(os.path.join(d, name))
                 if os.path.isfile(candidate) and (elf_dynamic(candidate) or (None,))[0] == machine:
                     found.append(candidate)
                     break
             else:
-                sys.exit("sbom: %s needs %s, found nowhere in %s" % (path, name, " ".join(search)))
-        closure[path] = (machine, found)
+                sys.exit("sbom: %s needs %s, found nowhere in %s" % (path, name, " ".join(dirs)))
+        closure[path] = found
         todo.extend(found)
     return closure
 
@@ -381,6 +385,8 @@ def make(args):
         line = lines.get(os.path.basename(f))
         if line is None:
             continue
+        # What the build folder holds is FirstLoad's own code, but for a
+        # library built here from a Debian source whose .dsc lies beside it.
         inputs = []
         for p in linked_in(*line):
             if os.path.commonpath([p, build]) != build:
@@ -396,8 +402,7 @@ def make(args):
                 folder = os.path.dirname(folder)
         contains[f] = inputs
     closure = load_closure(stage, files, args.arch)
-    outside = sorted({p for _, needs in closure.values() for p in needs
-                      if os.path.commonpath([p, stage]) != stage})
+    outside = sorted({p for needs in closure.values() for p in needs})
     system = sorted({p for ps in contains.values() for p in ps if p not in built_from} | set(outside))
     owner = owners(system, args.arch)
     info = package_info(set(owner.values()))
@@ -442,25 +447,18 @@ def make(args):
     edges.update({ref: set() for ref in components})
     for f in files:
         edges[file_ref[f]].update(refs_of[p] for p in contains.get(f, []))
-    for path, (_, needs) in closure.items():
-        inside = os.path.commonpath([path, stage]) == stage
-        src = file_ref[os.path.relpath(path, stage).replace(os.sep, "/")] if inside else refs_of[path]
-        for p in needs:
-            if os.path.commonpath([p, stage]) == stage:
-                dst = file_ref[os.path.relpath(p, stage).replace(os.sep, "/")]
-            else:
-                dst = refs_of[p]
-            if dst != src:
-                edges[src].add(dst)
+    for path, needs in closure.items():
+        if os.path.commonpath([path, stage]) == stage:
+            src = file_ref[os.path.relpath(path, stage).replace(os.sep, "/")]
+        else:
+            src = refs_of[path]
+        edges[src].update(refs_of[p] for p in needs if refs_of[p] != src)
     app_ref = "FirstLoad@" + args.version
     dependencies = [{"ref": app_ref, "dependsOn": sorted(file_ref.values())}]
     dependencies += [{"ref": ref, "dependsOn": sorted(deps)} for ref, deps in sorted(edges.items())]
 
     stamp = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(int(epoch)))
     bom = {
-        "bomFormat": "CycloneDX",
-        "specVersion": "1.6",
-        "serialNumber": None,
         "version": 1,
         "metadata": {
             "timestamp": stamp,
@@ -477,11 +475,9 @@ def make(args):
         "dependencies": dependencies,
     }
     # The serial number names this content: the same package, the same number.
-    del bom["serialNumber"]
     digest = hashlib.sha256(canonical(bom)).digest()
     serial = "urn:uuid:" + str(uuid.UUID(bytes=digest[:16], version=5))
-    bom = {"bomFormat": bom.pop("bomFormat"), "specVersion": bom.pop("specVersion"),
-           "serialNumber": serial, **bom}
+    bom = {"bomFormat": "CycloneDX", "specVersion": "1.6", "serialNumber": serial, **bom}
     with open(os.path.join(stage, args.out), "w", encoding="utf-8") as f:
         f.write(json.dumps(bom, indent=2, ensure_ascii=False) + "\n")
 

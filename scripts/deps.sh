@@ -18,6 +18,13 @@ FIRSTLOAD_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64 dpkg-dev wine wine64
 )
 
+# The SBOM validator's runtime (scripts/check-package), installed only where
+# no node and npm are found: a Node.js from elsewhere, with its own npm,
+# conflicts with Debian's npm.
+FIRSTLOAD_SBOM_PACKAGES=(
+  nodejs npm
+)
+
 ensure_packages() {
   local missing=()
   local pkg

@@ -18,6 +18,19 @@ FIRSTLOAD_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64 dpkg-dev wine wine64
 )
 
+# The arm64 build: Debian's cross compiler against the multiarch :arm64
+# libraries, and the emulator that runs its programs and tests.
+FIRSTLOAD_ARM64_PACKAGES=(
+  g++-aarch64-linux-gnu qemu-user-static
+  libcurl4-openssl-dev:arm64 libxml2-dev:arm64 libgtk-3-dev:arm64 libproxy-dev:arm64
+  libgtest-dev:arm64 libx11-dev:arm64
+)
+
+# What scripts/check-package reads the release binaries with.
+FIRSTLOAD_RELEASE_CHECK_PACKAGES=(
+  devscripts python3-pefile binutils-aarch64-linux-gnu
+)
+
 # The SBOM validator's runtime (scripts/check-package), installed only where
 # no node and npm are found: a Node.js from elsewhere, with its own npm,
 # conflicts with Debian's npm.
@@ -39,4 +52,19 @@ ensure_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+}
+
+# ensure_arm64: the arm64 architecture and its packages. Without binfmt (as
+# in a container) their install scripts cannot run arm64 programs, so the
+# one whose output the tests need, GdkPixbuf's loader list, runs here
+# through the emulator.
+ensure_arm64() {
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  dpkg --print-foreign-architectures | grep -qx arm64 || $sudo dpkg --add-architecture arm64
+  ensure_packages "${FIRSTLOAD_ARM64_PACKAGES[@]}"
+  local loaders=/usr/lib/aarch64-linux-gnu/gdk-pixbuf-2.0
+  if ! grep -qs xpm "$loaders/2.10.0/loaders.cache"; then
+    $sudo qemu-aarch64-static "$loaders/gdk-pixbuf-query-loaders" --update-cache
+  fi
 }

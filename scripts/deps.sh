@@ -16,6 +16,14 @@ FIRSTLOAD_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64 dpkg-dev wine wine64
 )
 
+# Signing the packages, when a key is given; the signing tests' token besides.
+FIRSTLOAD_SIGNING_PACKAGES=(
+  osslsigncode libengine-pkcs11-openssl gnupg
+)
+FIRSTLOAD_SIGNING_TEST_PACKAGES=(
+  softhsm2 gpgv
+)
+
 ensure_packages() {
   local missing=()
   local pkg

@@ -19,6 +19,11 @@
 # appended and nothing else changed: removing it gives back the unsigned build.
 
 FIRSTLOAD_SIGN_TIMEOUT=${FIRSTLOAD_SIGN_TIMEOUT:-60}
+# The password stays in this shell; the builds and tools started later do not
+# inherit it.
+signing_password_given=${FIRSTLOAD_SIGN_PASSWORD+yes}
+signing_password=${FIRSTLOAD_SIGN_PASSWORD-}
+unset FIRSTLOAD_SIGN_PASSWORD
 
 signing_fail() {
   echo "package: $*" >&2
@@ -30,15 +35,9 @@ signing_authenticode() {
   [ -n "${FIRSTLOAD_SIGN_PKCS12:-}${FIRSTLOAD_SIGN_PKCS11_KEY:-}" ]
 }
 
-# Checks the signing variables, keeps the password from the builds'
-# environment, and signs a small program and a small file as the packages
-# will be. Exits with the reason when anything is amiss.
+# Checks the signing variables and signs a small program and a small file as
+# the packages will be. Exits with the reason when anything is amiss.
 signing_preflight() {
-  # The password stays in this shell; the builds and tools started later do
-  # not inherit it.
-  signing_password_given=${FIRSTLOAD_SIGN_PASSWORD+yes}
-  signing_password=${FIRSTLOAD_SIGN_PASSWORD-}
-  unset FIRSTLOAD_SIGN_PASSWORD
   signing_check_variables || exit 1
   if ! signing_authenticode && [ -z "${FIRSTLOAD_GPG_KEY:-}" ]; then return 0; fi
   source "$(dirname "${BASH_SOURCE[0]}")/deps.sh"
@@ -102,10 +101,10 @@ signing_osslsigncode() {  # signing_osslsigncode WHAT ARGS...
   fi
   if [ -n "${FIRSTLOAD_SIGN_PASSWORD_FILE:-}" ]; then
     key+=(-readpass "$FIRSTLOAD_SIGN_PASSWORD_FILE")
-  elif [ -n "${signing_password_given:-}" ]; then
+  elif [ -n "$signing_password_given" ]; then
     key+=(-readpass /dev/stdin)
   fi
-  output=$(printf '%s' "${signing_password:-}" |
+  output=$(printf '%s' "$signing_password" |
            timeout "$FIRSTLOAD_SIGN_TIMEOUT" osslsigncode sign "${key[@]}" "$@" 2>&1) || status=$?
   [ "$status" -eq 0 ] && return 0
   [ "$status" -ne 124 ] || output="no answer within $FIRSTLOAD_SIGN_TIMEOUT s"

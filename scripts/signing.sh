@@ -30,7 +30,7 @@ signing_fail() {
   return 1
 }
 
-# Whether executables are signed.
+# Whether the Windows programs are signed.
 signing_authenticode() {
   [ -n "${FIRSTLOAD_SIGN_PKCS12:-}${FIRSTLOAD_SIGN_PKCS11_KEY:-}" ]
 }

@@ -1,18 +1,19 @@
 #!/usr/bin/env python3
 """Signed packages, with keys and authorities the test makes itself.
 
-  test_signing.py [unittest options]
+  test_signing.py [--reuse-dist] [unittest options]
 
 A certificate authority, a code-signing certificate in a PKCS#12 file with a
 password and on a SoftHSM token with a PIN, a throwaway OpenPGP key, and a
 timestamp authority on 127.0.0.1 (`openssl ts -reply` behind a small HTTP
 handler). scripts/package runs signed once; the token signs the programs of a
 built package directly, with the same code; every bad input must stop
-scripts/package before the builds. Run it after scripts/package on the same
-commit: the unsigned packages in dist/ are what the signed ones must reduce
-to (with none there, an unsigned run makes them first), and they are put back
-at the end.
+scripts/package before the builds. The signed programs must reduce to those
+of an unsigned run of the same commit: the test makes one first, or, with
+--reuse-dist, takes the packages in dist/ that scripts/package has just made.
+Whatever dist/ held is put back at the end.
 """
+import argparse
 import glob
 import http.server
 import os
@@ -32,7 +33,7 @@ DIST = os.path.join(ROOT, "dist")
 SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
 PASSWORD = "correct horse battery"
 PIN = "4711"
-WORK = TSA = None
+WORK = TSA = REUSE_DIST = None
 KEYS = {}
 
 
@@ -190,20 +191,24 @@ def setUpModule():
 
     # The unsigned packages of this commit, kept aside: every run of
     # scripts/package empties dist/.
-    zips = glob.glob(os.path.join(DIST, "FirstLoad-*-win64.zip"))
-    os.makedirs(os.path.join(WORK, "unsigned"))
-    if len(zips) == 1:
-        exes(zips[0], os.path.join(WORK, "unsigned"))
-    if len(zips) != 1 or any(security_directory(p)[1] for p in
-                             glob.glob(os.path.join(WORK, "unsigned", "*.exe"))):
-        out, _ = package()
-        if out.returncode != 0:
-            raise AssertionError("the unsigned package failed: " + out.stderr)
     os.makedirs(os.path.join(WORK, "dist"))
     for name in dist_files():
         shutil.copy2(os.path.join(DIST, name), os.path.join(WORK, "dist", name))
-    KEYS["unsigned_zip"] = glob.glob(os.path.join(WORK, "dist", "FirstLoad-*-win64.zip"))[0]
+    if not REUSE_DIST:
+        out, _ = package()
+        if out.returncode != 0:
+            raise AssertionError("the unsigned package failed: " + out.stderr)
+    zips = glob.glob(os.path.join(DIST, "FirstLoad-*-win64.zip"))
+    if len(zips) != 1:
+        raise AssertionError("no Windows package in dist/")
+    os.makedirs(os.path.join(WORK, "unsigned"))
+    KEYS["unsigned_zip"] = shutil.copy2(zips[0], os.path.join(WORK, "unsigned"))
+    KEYS["unsigned_linux"] = shutil.copy2(
+        glob.glob(os.path.join(DIST, "FirstLoad-*-linux-x86_64.tar.gz"))[0],
+        os.path.join(WORK, "unsigned"))
     KEYS["unsigned"] = exes(KEYS["unsigned_zip"], os.path.join(WORK, "unsigned"))
+    if any(security_directory(p)[1] for p in KEYS["unsigned"]):
+        raise AssertionError("the programs in dist/ are signed already")
 
 
 def tearDownModule():
@@ -367,7 +372,7 @@ class SignedPackage(unittest.TestCase):
                 if not name.endswith(".exe"):
                     self.assertEqual(z.read(name), u.read(name), name)
         linux = glob.glob(os.path.join(DIST, "FirstLoad-*-linux-x86_64.tar.gz"))[0]
-        self.assertEqual(read(linux), read(os.path.join(WORK, "dist", os.path.basename(linux))))
+        self.assertEqual(read(linux), read(KEYS["unsigned_linux"]))
 
     def test_checksums_carry_a_signature_that_gpgv_verifies(self):
         sums = os.path.join(DIST, "SHA256SUMS")
@@ -404,4 +409,8 @@ class SignedPackage(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--reuse-dist", action="store_true")
+    args, rest = parser.parse_known_args()
+    REUSE_DIST = args.reuse_dist
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

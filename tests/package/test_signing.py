@@ -257,7 +257,7 @@ class BadSigningInputs(unittest.TestCase):
                                    "pkcs11:token=elsewhere;object=signer"),
              r"the signing key cannot sign: .*No matching initialized token"),
             ("missing module", dict(token, FIRSTLOAD_SIGN_PKCS11_MODULE=WORK + "/none.so"),
-             r"no PKCS#11 module at " + re.escape(WORK + "/none.so")),
+             r"no PKCS#11 module at '" + re.escape(WORK + "/none.so") + "'"),
             ("unreachable timestamp authority",
              dict(p12, FIRSTLOAD_SIGN_TIMESTAMP_URL="http://127.0.0.1:%d/" % closed_port()),
              r"the timestamp authority http://127.0.0.1:\d+/ gave no timestamp: "

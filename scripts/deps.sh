@@ -38,6 +38,14 @@ FIRSTLOAD_SBOM_PACKAGES=(
   nodejs npm
 )
 
+# Signing the packages, when a key is given; the signing tests' token besides.
+FIRSTLOAD_SIGNING_PACKAGES=(
+  osslsigncode libengine-pkcs11-openssl gnupg
+)
+FIRSTLOAD_SIGNING_TEST_PACKAGES=(
+  softhsm2 gpgv
+)
+
 ensure_packages() {
   local missing=()
   local pkg

@@ -281,17 +281,17 @@ def owners(paths, arch):
 FIELDS = ["Package", "Architecture", "Version", "source:Package", "source:Version", "Maintainer"]
 
 
-def package_info(specs):
-    """{spec: fields} from dpkg-query for 'package:arch' or 'package' specs."""
+def package_info(names):
+    """{name_arch: fields} from dpkg-query for 'package:arch' or 'package' names."""
     fmt = "\t".join("${%s}" % f for f in FIELDS) + "\n"
-    out = subprocess.run(["dpkg-query", "-W", "-f=" + fmt] + sorted(specs),
+    out = subprocess.run(["dpkg-query", "-W", "-f=" + fmt] + sorted(names),
                          check=True, capture_output=True, text=True).stdout
     rows = [dict(zip(FIELDS, line.split("\t"))) for line in out.splitlines()]
     info = {}
-    for spec in specs:
-        name, _, arch = spec.partition(":")
+    for name_arch in names:
+        name, _, arch = name_arch.partition(":")
         row = next(r for r in rows if r["Package"] == name and arch in ("", r["Architecture"]))
-        info[spec] = row
+        info[name_arch] = row
     return info
 
 
@@ -409,8 +409,8 @@ def make(args):
 
     components, refs_of = {}, {}  # ref -> component; path -> ref
     linkage, used_files = {}, {}
-    for p, spec in owner.items():
-        row = info[spec]
+    for p, name_arch in owner.items():
+        row = info[name_arch]
         ref = purl(row["Package"], row["Version"], row["Architecture"], dist)
         refs_of[p] = ref
         used_files.setdefault(ref, set()).add(os.path.basename(p))
@@ -523,13 +523,13 @@ def check(args):
                              + sorted(wanted), capture_output=True, text=True)
         installed = {}
         for line in run.stdout.splitlines():
-            spec, version = line.split("\t")
-            installed[spec[:-len(":all")] if spec.endswith(":all") else spec] = version
-        for spec, version in sorted(wanted.items()):
-            have = installed.get(spec)
+            name_arch, version = line.split("\t")
+            installed[name_arch[:-len(":all")] if name_arch.endswith(":all") else name_arch] = version
+        for name_arch, version in sorted(wanted.items()):
+            have = installed.get(name_arch)
             if have != version:
                 problems.append("%s: the SBOM says %s, installed is %s"
-                                % (spec, version, have or "nothing"))
+                                % (name_arch, version, have or "nothing"))
     for p in problems:
         print("sbom: " + p, file=sys.stderr)
     if problems:

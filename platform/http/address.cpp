@@ -90,7 +90,7 @@ const char* WinInetProxyFailure(unsigned long error) {
   } kProxyErrors[] = {
       {12007, "cannot resolve the proxy's host name"},  // ERROR_INTERNET_NAME_NOT_RESOLVED
       {12029, "cannot connect to the proxy"},           // ERROR_INTERNET_CANNOT_CONNECT
-      {12165, "cannot connect to the proxy"},  // ERROR_INTERNET_PROXY_SERVER_UNREACHABLE
+      {12165, "cannot connect to the proxy"},           // ERROR_INTERNET_PROXY_SERVER_UNREACHABLE
   };
   for (const auto& known : kProxyErrors) {
     if (known.error == error) return known.reason;

@@ -11,7 +11,8 @@ using namespace test::e2e;
 // The tool as a shell command line.
 std::string ToolCommand() {
   std::string command;
-  for (const std::string& part : Emulated({(kBuild / "recordfile").string()})) command += part + " ";
+  for (const std::string& part : Emulated({(kBuild / "recordfile").string()}))
+    command += part + " ";
   return command;
 }
 
@@ -32,7 +33,11 @@ TEST(RecordfileTool, PutThenDump) {
   const char* asan = std::getenv("ASAN_OPTIONS");
   const std::string saved = asan != nullptr ? asan : "";
   setenv("ASAN_OPTIONS", (saved + ":detect_leaks=0").c_str(), 1);
-  std::vector<std::string> traced{"/usr/bin/strace", "-f", "-o", trace, "-e",
+  std::vector<std::string> traced{"/usr/bin/strace",
+                                  "-f",
+                                  "-o",
+                                  trace,
+                                  "-e",
                                   "trace=openat,fsync,fdatasync,rename,renameat,renameat2"};
   for (const std::string& part : Emulated({(kBuild / "recordfile").string()})) {
     traced.push_back(part);
@@ -78,8 +83,9 @@ TEST(RecordfileTool, ColumnsAndCipher) {
   const std::string file = (dir / "secret.txt").string();
   EXPECT_EQ(Tool({"put", "--cols", "3", "--encrypted", file, "k", "hidden", "z"}).status, 0);
   EXPECT_EQ(ReadBytes(dir / "secret.txt").find("hidden"), std::string::npos);
-  EXPECT_NE(test::RunCommand(ToolCommand() + "dump --cols 3 --encrypted " + file).find("| hidden |"),
-            std::string::npos);
+  EXPECT_NE(
+      test::RunCommand(ToolCommand() + "dump --cols 3 --encrypted " + file).find("| hidden |"),
+      std::string::npos);
   EXPECT_EQ(test::RunCommand(ToolCommand() + "dump --cols 3 " + file).find("hidden"),
             std::string::npos);
 }

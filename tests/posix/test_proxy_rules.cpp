@@ -32,8 +32,8 @@ struct Listener {
     a4.sin_family = AF_INET;
     a4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a4.sin_port = htons(static_cast<uint16_t>(port));
-    sockaddr* at = family == AF_INET6 ? reinterpret_cast<sockaddr*>(&a6)
-                                      : reinterpret_cast<sockaddr*>(&a4);
+    sockaddr* at =
+        family == AF_INET6 ? reinterpret_cast<sockaddr*>(&a6) : reinterpret_cast<sockaddr*>(&a4);
     socklen_t size = family == AF_INET6 ? sizeof a6 : sizeof a4;
     if (bind(fd, at, size) != 0 || listen(fd, 4) != 0 || getsockname(fd, at, &size) != 0) return;
     this->port = ntohs(family == AF_INET6 ? a6.sin6_port : a4.sin_port);
@@ -151,8 +151,8 @@ TEST(ProxyRules, AsTheEnvironmentSaysAndAsCurlGoes) {
       {"http", "www.example.com", "no_proxy=example.com", "", false},
       // no_proxy over NO_PROXY.
       {"http", "www.example.com", "http_proxy={A}|NO_PROXY=example.com", "", true},
-      {"http", "www.example.com", "http_proxy={A}|no_proxy=other.test|NO_PROXY=example.com",
-       "{A}", true},
+      {"http", "www.example.com", "http_proxy={A}|no_proxy=other.test|NO_PROXY=example.com", "{A}",
+       true},
       // A variable set to nothing is set here; libcurl takes it for one not
       // set.
       {"http", "www.example.com", "http_proxy={A}|no_proxy=|NO_PROXY=example.com", "{A}", false},
@@ -188,8 +188,9 @@ TEST(ProxyRules, AsTheEnvironmentSaysAndAsCurlGoes) {
         });
     EXPECT_EQ(chosen.value_or("desktop"), fill(row.chosen));
     if (!row.curl) continue;
-    const std::string want = *row.chosen == '\0' ? "direct" : row.chosen == std::string("{A}") ? "A"
-                                                                                            : "B";
+    const std::string want = *row.chosen == '\0'                ? "direct"
+                             : row.chosen == std::string("{A}") ? "A"
+                                                                : "B";
     const bool six = std::string(row.host).find(':') != std::string::npos;
     if (six && direct6.port == 0) continue;  // no IPv6 loopback here
     EXPECT_EQ(CurlGoes(row.scheme, row.host, envp, six ? listeners6 : listeners), want);

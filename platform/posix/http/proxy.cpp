@@ -120,7 +120,8 @@ std::vector<std::string> DesktopProxies(const std::string& url, const Cancel& ca
 }  // namespace
 
 std::vector<std::string> ProxiesFor(const std::string& url, const Cancel& cancel) {
-  if (std::optional<std::string> proxy = EnvironmentProxy(SchemeOf(url), HostOf(url), std::getenv)) {
+  if (std::optional<std::string> proxy =
+          EnvironmentProxy(SchemeOf(url), HostOf(url), std::getenv)) {
     return {*proxy};
   }
   std::vector<std::string> proxies = DesktopProxies(url, cancel);

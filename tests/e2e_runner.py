@@ -580,6 +580,16 @@ class Case:
             dict(stdin=subprocess.PIPE) if kind == "nofile" else {}
         process = self.start(*argv, start_new_session=True, cwd=elsewhere, **extra,
                              stop=lambda: (os.killpg(process.pid, signal.SIGKILL), process.wait()))
+        if kind in ("envscript", "interpreter"):
+            # python3 may be a launcher script (pyenv's shims) that execs the
+            # interpreter only later; until then the process is no script's.
+            def interpreting():
+                try:
+                    return os.path.basename(os.readlink("/proc/%d/exe" % process.pid)).startswith(
+                        "python")
+                except OSError:
+                    return False
+            self.check(wait_for(interpreting, 30), "python3 did not start")
         if kind == "replaced":
             os.remove(named)
             with open(named, "w") as out:

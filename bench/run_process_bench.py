@@ -14,13 +14,19 @@ side with its baseline in one run.
            libcurl, libxml2, the records written and flushed, the /proc walk,
            the start), with `curl -s -o` of the same page beside them; wall
            time, median of interleaved runs.
+  window   a first run against a service that never answers, on a private
+           Xvfb: the time from start to FirstLoad's window being mapped (the
+           X server's MapNotify, seen by bench_mapwait) and its resident
+           memory once it waits, against the least GTK 3 program that shows
+           the same window; medians of interleaved runs.
 
   run_process_bench.py --build DIR --port N [--runs 40] [--waiting-runs 3]
-                       [--delay 5] [--json FILE]
+                       [--delay 5] [--window-runs 30] [--json FILE]
 
 DIR is a build with FEATURE_SERVICE_HOST=127.0.0.1:N that also built
-bench_floor, bench_first_floor, bench_standin and bench_launch. Standard
-library only, and nginx for the first run.
+bench_floor, bench_first_floor, bench_standin, bench_launch,
+bench_window_floor and bench_mapwait. Standard library only, nginx for the
+first run and Xvfb for the window.
 """
 import argparse
 import ctypes
@@ -28,6 +34,7 @@ import html
 import json
 import os
 import shutil
+import socket
 import statistics
 import subprocess
 import sys
@@ -299,6 +306,75 @@ def first(build, port, runs, warmup):
             for name, rs in results.items()}
 
 
+def start_xvfb(extra=()):
+    """A private X server; its display number once it accepts clients."""
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
+                               "-nolisten", "tcp"] + list(extra), pass_fds=(write,),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    with os.fdopen(read) as announce:
+        number = announce.readline().strip()
+    if not number:
+        server.kill()
+        server.wait()
+        sys.exit("run_process_bench: Xvfb did not start")
+    return server, ":" + number
+
+
+def window(build, port, runs, warmup, settle_ms=500):
+    app = tempfile.mkdtemp(prefix="firstload-bench-")
+    xvfb = None
+    # A service that takes the connection and never answers: the run waits
+    # with its window up for as long as it is left.
+    silent = socket.socket()
+    silent.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    silent.bind(("127.0.0.1", port))
+    silent.listen(1024)
+    try:
+        prepare_app(build, app)
+        shutil.copy(os.path.join(build, "bench_window_floor"), os.path.join(app, "WindowFloor"))
+        # Without GLX: Xvfb's would have GTK load Mesa's software renderer and
+        # LLVM (44 MB resident) into both programs alike, which hides the
+        # difference; a desktop's own GL driver differs from machine to machine.
+        xvfb, display = start_xvfb(["-extension", "GLX"])
+        env = {k: v for k, v in headless_env().items() if not k.lower().endswith("_proxy")}
+        env["DISPLAY"] = display
+        mapwait = os.path.join(build, "bench_mapwait")
+        programs = {"FirstLoad": os.path.join(app, "FirstLoad"),
+                    "floor": os.path.join(app, "WindowFloor")}
+
+        def once(name):
+            # Xvfb now and then refuses a client while it tears down the last
+            # one; a second try is no other measurement.
+            for attempt in range(3):
+                done = subprocess.run([mapwait, str(settle_ms), programs[name]], env=env,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                if done.returncode == 0:
+                    mapped_ns, rss, group = (int(x) for x in done.stdout.split())
+                    return {"map_ms": mapped_ns / 1e6, "rss_kb": rss, "group_rss_kb": group}
+            sys.exit("run_process_bench: %s: %s" % (name, done.stderr.strip()))
+        for _ in range(warmup):
+            for name in programs:
+                once(name)
+        results = {name: [] for name in programs}
+        for i in range(runs):
+            order = list(programs) if i % 2 == 0 else list(reversed(programs))
+            for name in order:
+                results[name].append(once(name))
+        if os.path.exists(os.path.join(app, "FeatDlods.txt")):
+            sys.exit("run_process_bench: the silent service answered")
+    finally:
+        silent.close()
+        if xvfb is not None:
+            xvfb.terminate()
+            xvfb.wait()
+        shutil.rmtree(app, ignore_errors=True)
+    return {name: {key + "_median": statistics.median(r[key] for r in rs)
+                   for key in ("map_ms", "rss_kb", "group_rss_kb")} | {"runs": len(rs)}
+            for name, rs in results.items()}
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", required=True)
@@ -310,12 +386,27 @@ def main():
     parser.add_argument("--json")
     parser.add_argument("--web-port", type=int, default=0,
                         help="nginx's port for the first run; the service's port by default")
-    parser.add_argument("--only", choices=("common", "waiting", "first"))
+    parser.add_argument("--window-runs", type=int, default=30)
+    parser.add_argument("--only", choices=("common", "waiting", "first", "window"))
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     become_subreaper()
 
     result = {}
+    if args.only in (None, "window"):
+        result["window"] = window(build, args.port, args.window_runs, args.warmup)
+        print("first window, %d interleaved runs each, a service that never answers:"
+              % args.window_runs)
+        for name in ("FirstLoad", "floor"):
+            r = result["window"][name]
+            print("  %-9s mapped after %.2f ms (median); resident while waiting %d KiB, "
+                  "with what it started %d KiB" % (name, r["map_ms_median"], r["rss_kb_median"],
+                                                    r["group_rss_kb_median"]))
+        if args.only == "window":
+            if args.json:
+                with open(args.json, "w") as out:
+                    json.dump(result, out, indent=1)
+            return 0
     if args.only in (None, "first"):
         result["first"] = first(build, args.web_port or args.port, args.runs, args.warmup)
         f = result["first"]

@@ -132,6 +132,16 @@ TEST_P(FormOnScreen, HasItsCaptionSizeAndIcon) {
   frmmain::Unload();
 }
 
+// The window is on screen as soon as Show returns, before the caller runs
+// the event loop: the first fetch loads its HTTP stack right after.
+TEST_F(OnScreen, ShowPutsTheWindowOnScreenWithoutTheEventLoop) {
+  frmmain::Show();
+  const std::string info = RunCommand("xwininfo -name \"Zelvan's Downloader\"");
+  EXPECT_NE(info.find("Map State: IsViewable"), std::string::npos) << info;
+  frmmain::Unload();
+  PumpFor(2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Display, FormOnScreen,
                          testing::Values(Resolution{"Default", nullptr, nullptr, "388 by 42"},
                                          Resolution{"XftDpi144", "144", nullptr, "582 by 63"},

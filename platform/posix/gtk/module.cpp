@@ -1,8 +1,8 @@
 // libFirstLoadGtk.so: the form's window and the message box with GTK 3.
 #include <gdk/gdkx.h>
 #include <glib-unix.h>
-#include <sys/eventfd.h>
 #include <gtk/gtk.h>
+#include <sys/eventfd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -149,7 +149,12 @@ void* CreateWindow(const FirstLoadGtkWindowDesign* design, void (*onClose)(void*
 }
 
 void ShowWindow(void* window) {
-  gtk_widget_show(static_cast<Window*>(window)->widget);
+  GtkWidget* widget = static_cast<Window*>(window)->widget;
+  gtk_widget_show(widget);
+  // The map request would wait in Xlib's buffer for the main loop, behind
+  // whatever the caller does next (the first fetch loads the HTTP stack);
+  // sent now, the server puts the window on screen meanwhile.
+  gdk_display_flush(gtk_widget_get_display(widget));
 }
 
 void HideWindow(void* window) {

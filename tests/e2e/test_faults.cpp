@@ -28,7 +28,7 @@ TEST(Faults, HostileServicesEndInTheMessageWithinLimitsAndSmallMemory) {
     app.InstallDownloader("VKPDownload.exe");
     Service service(answer, app / "service.log");
     // The slowest case, a drip, ends by the 60-second stall limit.
-    Outcome run = RunProgram({(app / "FirstLoad").string()}, 120);
+    Outcome run = RunProgram(Emulated({(app / "FirstLoad").string()}), 120);
     EXPECT_TRUE(run.status == 0 || run.status == 1) << answer << ": " << run.status;
     EXPECT_EQ(run.err.rfind(kNotice, 0), 0u) << answer;
     EXPECT_LT(run.maxRssKb, kMaxRssKb) << answer;

@@ -15,7 +15,9 @@ Whatever dist/ held is put back at the end.
 """
 import argparse
 import glob
+import hashlib
 import http.server
+import json
 import os
 import re
 import shutil
@@ -193,9 +195,9 @@ def setUpModule():
         raise AssertionError("no Windows package in dist/")
     os.makedirs(os.path.join(WORK, "unsigned"))
     KEYS["unsigned_zip"] = shutil.copy2(zips[0], os.path.join(WORK, "unsigned"))
-    KEYS["unsigned_linux"] = shutil.copy2(
-        glob.glob(os.path.join(DIST, "FirstLoad-*-linux-x86_64.tar.gz"))[0],
-        os.path.join(WORK, "unsigned"))
+    KEYS["unsigned_linux"] = [
+        shutil.copy2(linux, os.path.join(WORK, "unsigned"))
+        for linux in sorted(glob.glob(os.path.join(DIST, "FirstLoad-*-linux-*.tar.gz")))]
     KEYS["unsigned"] = exes(KEYS["unsigned_zip"], os.path.join(WORK, "unsigned"))
 
 
@@ -357,15 +359,23 @@ class SignedPackage(unittest.TestCase):
         with zipfile.ZipFile(self.zip) as z, zipfile.ZipFile(KEYS["unsigned_zip"]) as u:
             self.assertEqual(z.namelist(), u.namelist())
             for name in z.namelist():
-                if not name.endswith(".exe"):
+                if not name.endswith(".exe") and name != "sbom.cdx.json":
                     self.assertEqual(z.read(name), u.read(name), name)
-        linux = glob.glob(os.path.join(DIST, "FirstLoad-*-linux-x86_64.tar.gz"))[0]
-        self.assertEqual(read(linux), read(KEYS["unsigned_linux"]))
+            # The bill of materials names the programs as they ship: signed.
+            files = {c["name"]: c["hashes"][0]["content"]
+                     for c in json.loads(z.read("sbom.cdx.json"))["components"]
+                     if c["type"] == "file"}
+            for name in ("FirstLoad.exe", "recordfile.exe"):
+                self.assertEqual(files[name], hashlib.sha256(z.read(name)).hexdigest(), name)
+        for linux, unsigned in zip(sorted(glob.glob(os.path.join(DIST, "FirstLoad-*-linux-*.tar.gz"))),
+                                   KEYS["unsigned_linux"]):
+            self.assertEqual(read(linux), read(unsigned), linux)
 
     def test_checksums_carry_a_signature_that_gpgv_verifies(self):
         sums = os.path.join(DIST, "SHA256SUMS")
         check(["sha256sum", "-c", sums], cwd=DIST)
-        self.assertEqual(len(read(sums).splitlines()), 2)
+        self.assertEqual(len(read(sums).splitlines()),
+                         len(glob.glob(os.path.join(DIST, "FirstLoad-*"))))
         gpgv = run(["gpgv", "--keyring", KEYS["keyring"], sums + ".asc", sums])
         self.assertEqual(gpgv.returncode, 0, gpgv.stderr)
         self.assertIn('Good signature from "FirstLoad Test Release"', gpgv.stderr)

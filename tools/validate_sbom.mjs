@@ -16,8 +16,9 @@ let refused = 0
 try {
   // Loaded from the prefix's node_modules, not from beside this script.
   const require = createRequire(join(resolve(prefix), 'package.json'))
-  const { Spec, Validation } = require('@cyclonedx/cyclonedx-library')
-  const validator = new Validation.JsonStrictValidator(Spec.Version.v1dot6)
+  const { Validation } = require('@cyclonedx/cyclonedx-library')
+  // The library's own name for CycloneDX 1.6 (its Version.v1dot6).
+  const validator = new Validation.JsonStrictValidator('1.6')
   for (const file of files) {
     const errors = await validator.validate(await readFile(file, 'utf8'))
     if (errors === null) {

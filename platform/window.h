@@ -42,6 +42,13 @@ class FormWindow {
   // while the form is not shown.
   WindowHandle Handle() const;
 
+  // The line as the toolkit lays it out in the label's font, and the label's
+  // size, in pixels; zeros while the window is not on screen.
+  struct LineExtents {
+    int textWidth = 0, textHeight = 0, labelWidth = 0, labelHeight = 0;
+  };
+  LineExtents MeasureLine() const;
+
   // Raised on the user-interface thread when the user closes the window. The
   // window stays until the owner destroys this object.
   std::function<void()> UserClosed;
@@ -55,7 +62,9 @@ class FormWindow {
 inline constexpr int vbInformation = 64;
 inline constexpr int vbOK = 1;
 
-// A modal message box with one OK button; returns the button pressed.
+// A modal message box with one OK button; returns the button pressed. On
+// screen, the window's texts and the box's are in the user's language
+// (platform/translation.h); on standard error they stay as given.
 int MsgBox(const Text& prompt, int buttons, const Text& title);
 
 // True when windows go to a real display.

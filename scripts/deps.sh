@@ -5,6 +5,8 @@ FIRSTLOAD_PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   libcurl4-openssl-dev libxml2-dev libgtk-3-dev libproxy-dev
   python3 xvfb x11-utils xdotool fonts-liberation locales strace openssl
+  # The window's texts in other languages: msgfmt builds their catalogues.
+  gettext
   # curl's own command line, which the proxy rules are held against.
   curl
   # The proxy cases: a real squid, and libproxy's GNOME settings and PAC runner.

@@ -77,6 +77,10 @@ What a run (started from an empty working folder) must do:
               tls, else a GET, answered 200); no: squid, listening, saw none
   message     the feature named by the failure message; windowed, the message
               box is over the form and is dismissed
+  caption     windowed: the form's caption and the message box's title, by
+              which both are found; Zelvan's Downloader when absent
+  line        under Wine: the form's line, read by BUILD/wininfo.exe
+  says        under Wine: the message box's text, read likewise
   query       each request the service gets, in order (the plain listener's
               as 'plain PATH'); none when absent
   page        the page a failed fetch names, where the service never saw the
@@ -220,7 +224,9 @@ def first_line(fd, seconds):
 
 def xdotool(display, *args):
     try:
-        return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display),
+        # Titles are matched as UTF-8 whatever the tests' own locale.
+        return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display,
+                                                            LC_ALL="C.UTF-8"),
                               capture_output=True, text=True, timeout=20).stdout
     except subprocess.TimeoutExpired:
         return ""
@@ -272,10 +278,13 @@ class Case:
         program = "testhost-tls/FirstLoad" if self.tls else "testhost/FirstLoad"
         files = {"FirstLoad.exe": program + ".exe"} if self.wine else {
             "FirstLoad": program, "libFirstLoadHttp.so": "libFirstLoadHttp.so",
-            "libFirstLoadGtk.so": "libFirstLoadGtk.so"}
+            "libFirstLoadGtk.so": "libFirstLoadGtk.so", "locale": "locale"}
         files.pop(one(case, "without"), None)
         for name, built in files.items():
-            shutil.copy(os.path.join(build, built), os.path.join(self.app, name))
+            if name == "locale":
+                shutil.copytree(os.path.join(build, built), os.path.join(self.app, name))
+            else:
+                shutil.copy(os.path.join(build, built), os.path.join(self.app, name))
         self.installed = set(files) | {"Update"}
         for program in ("VKPDownload.exe", "OtherDownload.exe"):
             target = os.path.join(self.app, "Update", program)
@@ -631,7 +640,7 @@ class Case:
         if closed:
             os.close(out)
         if windowed and "message" in run:
-            self.dismiss(process, env["DISPLAY"])
+            self.dismiss(process, env, run)
         try:
             status = process.wait(timeout=120)
         except subprocess.TimeoutExpired:
@@ -657,19 +666,28 @@ class Case:
         self.check_proxy(run, bytes(err), logged, secrets)
         self.check_files(run)
 
-    def dismiss(self, process, display):
-        """Waits for the form and the message box, both titled alike, and
-        presses OK."""
-        windows = []
+    def dismiss(self, process, env, run):
+        """Waits for the form and the message box, both titled alike, checks
+        what they show, and presses OK."""
+        windows, display = [], env["DISPLAY"]
+        caption = one(run, "caption")
+        title = TITLE if caption is None else "^%s$" % re.escape(caption)
 
         def both_shown():
-            windows[:] = xdotool(display, "search", "--onlyvisible", "--name", TITLE).split()
+            windows[:] = xdotool(display, "search", "--onlyvisible", "--name", title).split()
             return len(windows) >= 2
         self.check(wait_for(both_shown, 60, 0.1) and len(windows) == 2, "the form and the message box: %r" % windows)
+        if self.wine and ("line" in run or "says" in run):
+            shown = subprocess.run(["wine", os.path.join(self.args.build, "wininfo.exe"), "windows"],
+                                   env=env, capture_output=True, timeout=60).stdout
+            shown = shown.decode("utf-8", "replace").splitlines()
+            for key, kind in (("line", "text|"), ("says", "message|")):
+                if key in run:
+                    self.check(kind + one(run, key) in shown, "%s shown: %r" % (key, shown))
         deadline = time.monotonic() + 60
         while process.poll() is None and time.monotonic() < deadline:
             # Return in each window; the form takes no keys.
-            for window in xdotool(display, "search", "--onlyvisible", "--name", TITLE).split():
+            for window in xdotool(display, "search", "--onlyvisible", "--name", title).split():
                 xdotool(display, "windowfocus", "--sync", window)
                 xdotool(display, "key", "--clearmodifiers", "Return")
             time.sleep(0.5)

@@ -35,6 +35,10 @@ struct FirstLoadGtkApi {
 
   void (*pumpPending)(void);
   void (*waitOnce)(void);
+
+  // The window's line as its label lays it out, and the label's size, in
+  // pixels: width and height of each.
+  void (*measureLine)(void* window, int* extents);
 };
 
 }  // extern "C"
@@ -46,6 +50,6 @@ inline constexpr char kModuleFile[] = "libFirstLoadGtk.so";
 inline constexpr char kEntrySymbol[] = "FirstLoadGtkModule";
 // Bumped whenever FirstLoadGtkApi changes shape, so that a stale module is
 // refused rather than called through the wrong table.
-inline constexpr int kInterfaceVersion = 2;
+inline constexpr int kInterfaceVersion = 3;
 
 }  // namespace fl::posix::gtk

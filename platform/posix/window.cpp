@@ -11,6 +11,7 @@
 #include "platform/posix/events_posix.h"
 #include "platform/posix/gtk_module.h"
 #include "platform/posix/modules.h"
+#include "platform/translation.h"
 
 namespace fl {
 
@@ -83,7 +84,7 @@ void FormWindow::Show() {
   }
   if (impl_->native == nullptr) {
     const WindowDesign& d = impl_->design;
-    const std::string caption = ToUtf8(d.caption), label = ToUtf8(d.labelText),
+    const std::string caption = ToUtf8(UserText(d.caption)), label = ToUtf8(UserText(d.labelText)),
                       font = ToUtf8(d.fontName);
     const FirstLoadGtkWindowDesign g{caption.c_str(), d.clientWidth, d.clientHeight, label.c_str(),
                                      d.labelLeft,     d.labelTop,    d.labelWidth,   d.labelHeight,
@@ -109,6 +110,16 @@ WindowHandle FormWindow::Handle() const {
   return reinterpret_cast<WindowHandle>(impl_.get());
 }
 
+FormWindow::LineExtents FormWindow::MeasureLine() const {
+  LineExtents e;
+  if (impl_->native == nullptr || !impl_->visible) return e;
+  int extents[4] = {};
+  gGui->measureLine(impl_->native, extents);
+  e.textWidth = extents[0], e.textHeight = extents[1];
+  e.labelWidth = extents[2], e.labelHeight = extents[3];
+  return e;
+}
+
 int MsgBox(const Text& prompt, int /*buttons*/, const Text& title) {
   const FirstLoadGtkApi* gui = Gui();
   if (gui == nullptr) {
@@ -116,7 +127,7 @@ int MsgBox(const Text& prompt, int /*buttons*/, const Text& title) {
     WriteStandardError(prompt);
     return vbOK;
   }
-  return gui->messageBox(ToUtf8(prompt).c_str(), ToUtf8(title).c_str());
+  return gui->messageBox(ToUtf8(UserText(prompt)).c_str(), ToUtf8(UserText(title)).c_str());
 }
 
 void ShowAppTitle(const Text& title) {

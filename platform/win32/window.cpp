@@ -1,8 +1,11 @@
 // The form's window and the message box in plain Win32.
 #include "platform/window.h"
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 
+#include "platform/translation.h"
 #include "platform/win32/oserror.h"
 #include "platform/win32/resource.h"
 
@@ -69,6 +72,7 @@ void AdjustForDpi(RECT* frame, UINT dpi) {
 
 struct FormWindow::Impl {
   WindowDesign design;
+  std::wstring line;  // the label's text, in the user's language
   FormWindow* owner = nullptr;
   HWND hwnd = nullptr;
   HWND label = nullptr;
@@ -82,7 +86,20 @@ struct FormWindow::Impl {
   // place the window is centred on the work area.
   void Layout(UINT dpi, const RECT* suggested) {
     const WindowDesign& d = design;
-    RECT frame{0, 0, Px(d.clientWidth, dpi), Px(d.clientHeight, dpi)};
+    // The character height of 9.75 points at this DPI, negative so that it
+    // is the character's and not the cell's.
+    HFONT sized = CreateFontW(
+        -MulDiv(static_cast<int>(std::lround(d.fontPoints * 100)), static_cast<int>(dpi), 7200), 0,
+        0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+        win32::Wide(d.fontName).c_str());
+    // A translated line may be longer or taller than the English one the
+    // form was drawn for: the label and the window grow by what it lacks;
+    // a line that fits leaves the form as drawn.
+    const SIZE text = Measure(sized);
+    const int wider = std::max(0, static_cast<int>(text.cx) - Px(d.labelWidth, dpi));
+    const int taller = std::max(0, static_cast<int>(text.cy) - Px(d.labelHeight, dpi));
+    RECT frame{0, 0, Px(d.clientWidth, dpi) + wider, Px(d.clientHeight, dpi) + taller};
     AdjustForDpi(&frame, dpi);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     int left, top;
@@ -96,20 +113,29 @@ struct FormWindow::Impl {
     }
     SetWindowPos(hwnd, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 
-    // The character height of 9.75 points at this DPI, negative so that it
-    // is the character's and not the cell's.
-    HFONT sized = CreateFontW(
-        -MulDiv(static_cast<int>(std::lround(d.fontPoints * 100)), static_cast<int>(dpi), 7200), 0,
-        0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
-        win32::Wide(d.fontName).c_str());
     if (label != nullptr) {
-      SetWindowPos(label, nullptr, Px(d.labelLeft, dpi), Px(d.labelTop, dpi), Px(d.labelWidth, dpi),
-                   Px(d.labelHeight, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+      SetWindowPos(label, nullptr, Px(d.labelLeft, dpi), Px(d.labelTop, dpi),
+                   Px(d.labelWidth, dpi) + wider, Px(d.labelHeight, dpi) + taller,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
       if (sized != nullptr) SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(sized), TRUE);
     }
     if (font != nullptr) DeleteObject(font);
     font = sized;
+  }
+
+  // The line's size in pixels as the static control draws it with font.
+  SIZE Measure(HFONT with) const {
+    SIZE size{0, 0};
+    HDC dc = GetDC(label != nullptr ? label : hwnd);
+    if (dc == nullptr) return size;
+    HGDIOBJ previous = SelectObject(dc, with != nullptr ? with : GetStockObject(DEFAULT_GUI_FONT));
+    RECT r{0, 0, 0, 0};
+    DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &r,
+              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_LEFT);
+    size.cx = r.right - r.left, size.cy = r.bottom - r.top;
+    SelectObject(dc, previous);
+    ReleaseDC(label != nullptr ? label : hwnd, dc);
+    return size;
   }
 
   // Loading a form creates its window, hidden; showing it comes after.
@@ -120,13 +146,14 @@ struct FormWindow::Impl {
     // Owned by the program's window, so the form keeps its taskbar button
     // only through WS_EX_APPWINDOW.
     HWND created =
-        CreateWindowExW(WS_EX_APPWINDOW, kClassName, win32::Wide(d.caption).c_str(), kStyle, 0, 0,
-                        0, 0, gAppWindow, nullptr, GetModuleHandleW(nullptr), this);
+        CreateWindowExW(WS_EX_APPWINDOW, kClassName, win32::Wide(UserText(d.caption)).c_str(),
+                        kStyle, 0, 0, 0, 0, gAppWindow, nullptr, GetModuleHandleW(nullptr), this);
     if (created == nullptr) win32::ThrowLastError();
     hwnd = created;
-    label = CreateWindowExW(0, L"STATIC", win32::Wide(d.labelText).c_str(),
-                            WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, hwnd,
-                            nullptr, GetModuleHandleW(nullptr), nullptr);
+    line = win32::Wide(UserText(d.labelText));
+    label =
+        CreateWindowExW(0, L"STATIC", line.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                        0, 0, 0, 0, hwnd, nullptr, GetModuleHandleW(nullptr), nullptr);
     Layout(WindowDpi(hwnd), nullptr);
     return hwnd;
   }
@@ -193,11 +220,22 @@ WindowHandle FormWindow::Handle() const {
   return reinterpret_cast<WindowHandle>(impl_->Create());
 }
 
+FormWindow::LineExtents FormWindow::MeasureLine() const {
+  LineExtents e;
+  if (impl_->label == nullptr || !impl_->visible) return e;
+  const SIZE text = impl_->Measure(impl_->font);
+  RECT r{};
+  GetClientRect(impl_->label, &r);
+  e.textWidth = text.cx, e.textHeight = text.cy;
+  e.labelWidth = r.right, e.labelHeight = r.bottom;
+  return e;
+}
+
 // Owned by the thread's active window, as a form's message box is, so that
 // the form stays behind it.
 int MsgBox(const Text& prompt, int buttons, const Text& title) {
-  return MessageBoxW(GetActiveWindow(), win32::Wide(prompt).c_str(), win32::Wide(title).c_str(),
-                     static_cast<UINT>(buttons));
+  return MessageBoxW(GetActiveWindow(), win32::Wide(UserText(prompt)).c_str(),
+                     win32::Wide(UserText(title)).c_str(), static_cast<UINT>(buttons));
 }
 
 bool WindowsOnScreen() {

@@ -7,13 +7,17 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
+#include <cmath>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ModMain/ModMain.h"
 #include "frmmain/frmmain.h"
 #include "platform/app.h"
 #include "platform/events.h"
+#include "platform/translation.h"
 #include "platform/window.h"
 #include "tests/TestSupport.h"
 #include "tests/posix/TestSupportPosix.h"
@@ -48,11 +52,78 @@ TEST(Window, HeadlessFallsBackToStandardError) {
   EXPECT_FALSE(frmmain::Loaded());
 }
 
+// The user's language as gettext chooses it: LANGUAGE's list first, unless
+// the messages locale is C, then LC_ALL, LC_MESSAGES, LANG. The catalogues
+// are those the build put beside the test program.
+struct Language {
+  const char* name;
+  const char* lcAll;     // LC_ALL
+  const char* language;  // LANGUAGE, or null
+  const char16_t* caption;
+  const char16_t* message;  // naming the feature "50% off %s"
+};
+
+class Translation : public ::testing::TestWithParam<Language> {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"LC_MESSAGES", "LANG", "LANGUAGE"}) unsetenv(name);
+    setenv("LC_ALL", GetParam().lcAll, 1);
+    if (GetParam().language != nullptr) setenv("LANGUAGE", GetParam().language, 1);
+  }
+  void TearDown() override {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    unsetenv("LANGUAGE");
+  }
+};
+
+TEST_P(Translation, ChoosesTheCatalogueAsGettextDoes) {
+  const Language& l = GetParam();
+  EXPECT_EQ(UserText(u"Zelvan's Downloader"), l.caption);
+  EXPECT_EQ(UserText(u"Could not connect to Zelvan's Website to download '50% off %s'. Please "
+                     u"check your Internet connection and try again."),
+            l.message);
+  // Only the system's own texts are translated.
+  EXPECT_EQ(UserText(u"Photo Tools Downloader"), u"Photo Tools Downloader");
+}
+
+constexpr char16_t kEnglishMessage[] =
+    u"Could not connect to Zelvan's Website to download '50% off %s'. Please check your "
+    u"Internet connection and try again.";
+constexpr char16_t kGermanMessage[] =
+    u"Keine Verbindung zur Website von Zelvan, um „50% off %s“ herunterzuladen. Bitte prüfen "
+    u"Sie Ihre Internetverbindung und versuchen Sie es erneut.";
+constexpr char16_t kJapaneseMessage[] =
+    u"「50% off %s」をダウンロードするための Zelvan の Web サイトに接続できませんでした。"
+    u"インターネット接続を確認して、もう一度お試しください。";
+
+INSTANTIATE_TEST_SUITE_P(
+    Locale, Translation,
+    testing::Values(
+        Language{"C", "C", nullptr, u"Zelvan's Downloader", kEnglishMessage},
+        // The C locale ignores LANGUAGE; C.UTF-8 is another locale and
+        // does not.
+        Language{"CWithLanguage", "C", "de", u"Zelvan's Downloader", kEnglishMessage},
+        Language{"CUtf8", "C.UTF-8", nullptr, u"Zelvan's Downloader", kEnglishMessage},
+        Language{"German", "C.UTF-8", "de", u"Zelvans Downloader", kGermanMessage},
+        Language{"Japanese", "C.UTF-8", "ja_JP", u"Zelvan ダウンローダー", kJapaneseMessage},
+        Language{"English", "C.UTF-8", "en_GB", u"Zelvan's Downloader", kEnglishMessage},
+        Language{"Finnish", "C.UTF-8", "fi", u"Zelvan's Downloader", kEnglishMessage},
+        Language{"FinnishThenGerman", "C.UTF-8", "fi:de", u"Zelvans Downloader", kGermanMessage},
+        Language{"BrazilianRegion", "C.UTF-8", "pt_BR", u"Downloader da Zelvan",
+                 u"Não foi possível conectar ao site da Zelvan para baixar '50% off %s'. Verifique "
+                 u"sua conexão com a Internet e tente novamente."},
+        // A locale that is not installed leaves gettext in C.
+        Language{"MissingLocale", "xx_YY.UTF-8", "de", u"Zelvan's Downloader", kEnglishMessage}),
+    [](const testing::TestParamInfo<Language>& info) { return std::string(info.param.name); });
+
 class OnScreen : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!x_.Running()) GTEST_SKIP() << "Xvfb is not available";
     unsetenv("WAYLAND_DISPLAY");
+    // In English, whoever runs the tests.
+    setenv("LC_ALL", "C.UTF-8", 1);
+    unsetenv("LANGUAGE");
     ASSERT_TRUE(WindowsOnScreen());
   }
   XServer x_;
@@ -73,6 +144,8 @@ class FormOnScreen : public ::testing::TestWithParam<Resolution> {
   void SetUp() override {
     if (!x_.Running()) GTEST_SKIP() << "Xvfb is not available";
     unsetenv("WAYLAND_DISPLAY");
+    setenv("LC_ALL", "C.UTF-8", 1);
+    unsetenv("LANGUAGE");
     const Resolution& r = GetParam();
     if (r.gdkScale != nullptr) setenv("GDK_SCALE", r.gdkScale, 1);
     if (r.xftDpi != nullptr) {
@@ -149,6 +222,64 @@ INSTANTIATE_TEST_SUITE_P(Display, FormOnScreen,
                          [](const testing::TestParamInfo<Resolution>& info) {
                            return std::string(info.param.name);
                          });
+
+// Every shipped language's line, laid out by GTK in the label's font, fits
+// the label, and the window grows by what the label lacks and no more; a
+// line that fits keeps the form's size. At 96 and 144 DPI. A row is
+// LANGUAGE and Xft.dpi (null for 96).
+class LineOnScreen : public ::testing::TestWithParam<std::tuple<const char*, const char*>> {
+ protected:
+  void SetUp() override {
+    if (!x_.Running()) GTEST_SKIP() << "Xvfb is not available";
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("LC_ALL", "C.UTF-8", 1);
+    setenv("LANGUAGE", std::get<0>(GetParam()), 1);
+    if (std::get<1>(GetParam()) != nullptr) {
+      Display* d = resources_ = XOpenDisplay(nullptr);
+      ASSERT_NE(d, nullptr);
+      const std::string resources = std::string("Xft.dpi:\t") + std::get<1>(GetParam()) + "\n";
+      XChangeProperty(d, DefaultRootWindow(d), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(resources.c_str()),
+                      static_cast<int>(resources.size()));
+      XFlush(d);
+    }
+    ASSERT_TRUE(WindowsOnScreen());
+  }
+  void TearDown() override {
+    unsetenv("LANGUAGE");
+    if (resources_ != nullptr) XCloseDisplay(resources_);
+  }
+  XServer x_;
+  Display* resources_ = nullptr;
+};
+
+TEST_P(LineOnScreen, ShowsTheWholeLine) {
+  const double dpi = std::get<1>(GetParam()) != nullptr ? std::stod(std::get<1>(GetParam())) : 96.0;
+  auto px = [dpi](int twips) { return static_cast<int>(std::lround(twips * dpi / 1440)); };
+  frmmain::Show();
+  PumpFor(10);
+  const FormWindow::LineExtents e = frmmain::Form().window.MeasureLine();
+  const std::string info =
+      RunCommand("xwininfo -id " + std::to_string(static_cast<unsigned long>(frmmain::hWnd())));
+  frmmain::Unload();
+  PumpFor(3);
+  ASSERT_GT(e.textWidth, 0);
+  EXPECT_LE(e.textWidth, e.labelWidth);
+  EXPECT_LE(e.textHeight, e.labelHeight);
+  const int width = px(5820) + std::max(0, e.textWidth - px(4380));
+  const int height = px(630) + std::max(0, e.textHeight - px(240));
+  EXPECT_NE(info.find("Width: " + std::to_string(width) + "\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Height: " + std::to_string(height) + "\n"), std::string::npos) << info;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Language, LineOnScreen,
+    testing::Combine(testing::Values("en", "de", "fr", "es", "it", "pt_BR", "pl", "ru", "ja",
+                                     "zh_CN", "ko"),
+                     testing::Values(nullptr, "144")),
+    [](const testing::TestParamInfo<std::tuple<const char*, const char*>>& info) {
+      return std::string(std::get<0>(info.param)) + (std::get<1>(info.param) ? "_144" : "_96");
+    });
 
 // The width of the block of ink at the left of a message box: the icon, which
 // the box's spacing sets apart from the text. Without an icon the first ink

@@ -2,6 +2,7 @@
 //   wininfo exe FILE   its version strings and its manifest
 //   wininfo windows    every top-level window: process, class, visibility and
 //                      title; for the form, its client area and its label
+//                      with its text; for a message box, its text
 #include <windows.h>
 
 #include <cstdio>
@@ -65,6 +66,16 @@ BOOL CALLBACK Each(HWND window, LPARAM) {
       GetWindowRect(label, &r);
       MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
       std::printf("label|%ld|%ld|%ld|%ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+      wchar_t text[512] = L"";
+      GetWindowTextW(label, text, 512);
+      PrintUtf8(std::wstring(L"text|") + text + L"\n");
+    }
+  }
+  // A message box: its text is the static control 0xFFFF.
+  if (std::wstring(kind) == L"#32770") {
+    wchar_t text[1024] = L"";
+    if (GetDlgItemTextW(window, 0xFFFF, text, 1024) > 0) {
+      PrintUtf8(std::wstring(L"message|") + text + L"\n");
     }
   }
   return TRUE;

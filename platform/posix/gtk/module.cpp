@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 #include <sys/eventfd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +20,7 @@ struct Window {
   GtkWidget* widget;
   void (*onClose)(void*);
   void* context;
+  GtkWidget* label = nullptr;
 };
 
 gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
@@ -124,9 +126,7 @@ void* CreateWindow(const FirstLoadGtkWindowDesign* design, void (*onClose)(void*
   }
 
   GtkWidget* area = gtk_fixed_new();
-  gtk_widget_set_size_request(area, px(d.clientWidth), px(d.clientHeight));
   GtkWidget* label = gtk_label_new(d.labelText);
-  gtk_widget_set_size_request(label, px(d.labelWidth), px(d.labelHeight));
   gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
   gtk_label_set_yalign(GTK_LABEL(label), 0.0f);
 
@@ -141,8 +141,19 @@ void* CreateWindow(const FirstLoadGtkWindowDesign* design, void (*onClose)(void*
   pango_attr_list_unref(attrs);
   pango_font_description_free(font);
 
+  // A translated line may be longer or taller than the English one the form
+  // was drawn for: the label and the window grow by what it lacks, so that
+  // the whole line shows; a line that fits leaves the form as drawn.
+  int textWidth = 0, textHeight = 0;
+  pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &textWidth, &textHeight);
+  const int wider = std::max(0, textWidth - px(d.labelWidth));
+  const int taller = std::max(0, textHeight - px(d.labelHeight));
+  gtk_widget_set_size_request(area, px(d.clientWidth) + wider, px(d.clientHeight) + taller);
+  gtk_widget_set_size_request(label, px(d.labelWidth) + wider, px(d.labelHeight) + taller);
+
   gtk_fixed_put(GTK_FIXED(area), label, px(d.labelLeft), px(d.labelTop));
   gtk_container_add(GTK_CONTAINER(win), area);
+  w->label = label;
   g_signal_connect(w->widget, "delete-event", G_CALLBACK(OnDeleteEvent), w);
   gtk_widget_show_all(area);
   return w;
@@ -171,6 +182,13 @@ unsigned long NativeHandle(void* window) {
   GdkWindow* gdk = gtk_widget_get_window(static_cast<Window*>(window)->widget);
   if (gdk != nullptr && GDK_IS_X11_WINDOW(gdk)) return GDK_WINDOW_XID(gdk);
   return reinterpret_cast<unsigned long>(window);
+}
+
+void MeasureLine(void* window, int* extents) {
+  GtkWidget* label = static_cast<Window*>(window)->label;
+  pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &extents[0], &extents[1]);
+  extents[2] = gtk_widget_get_allocated_width(label);
+  extents[3] = gtk_widget_get_allocated_height(label);
 }
 
 void PumpPending() {
@@ -205,9 +223,9 @@ int MessageBox(const char* text, const char* title) {
   return 1;  // OK is the only button; closing the box answers the same
 }
 
-constexpr FirstLoadGtkApi kModule{
-    &Init,          &SetApplicationName, &CreateWindow, &ShowWindow,  &HideWindow,
-    &DestroyWindow, &NativeHandle,       &MessageBox,   &PumpPending, &WaitOnce};
+constexpr FirstLoadGtkApi kModule{&Init,        &SetApplicationName, &CreateWindow, &ShowWindow,
+                                  &HideWindow,  &DestroyWindow,      &NativeHandle, &MessageBox,
+                                  &PumpPending, &WaitOnce,           &MeasureLine};
 
 }  // namespace
 

@@ -5,8 +5,10 @@ FIRSTLOAD_PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   libcurl4-openssl-dev libxml2-dev libgtk-3-dev libproxy-dev
   python3 xvfb x11-utils xdotool fonts-liberation locales strace openssl
-  # The window's texts in other languages: msgfmt builds their catalogues.
-  gettext
+  # The window's texts in other languages: msgfmt builds their catalogues,
+  # and a font with Chinese, Japanese and Korean letters lays them out (GTK
+  # and Wine alike), so that their width is measured and not a fallback's.
+  gettext fonts-wqy-zenhei
   # curl's own command line, which the proxy rules are held against.
   curl
   # The proxy cases: a real squid, and libproxy's GNOME settings and PAC runner.

@@ -531,14 +531,19 @@ class Case:
         if self.wine or self.xdisplay:
             return self.xdisplay or self.env["DISPLAY"]
         ready, announce = os.pipe()
-        self.start("Xvfb", "-displayfd", str(announce), "-screen", "0", "1024x768x24",
-                   "-nolisten", "tcp", pass_fds=(announce,))
+        # No reset when the last client leaves: a client connecting meanwhile
+        # would be dropped with the others.
+        with open(os.path.join(self.tmp, "xvfb.log"), "wb") as log:
+            self.start("Xvfb", "-displayfd", str(announce), "-screen", "0", "1024x768x24",
+                       "-nolisten", "tcp", "-noreset", pass_fds=(announce,),
+                       stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         os.close(announce)
         display = self.xdisplay = ":" + first_line(ready, 20)
         os.close(ready)
-        # Until a client gets in.
-        wait_for(lambda: subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=display),
-                                        **QUIET).returncode == 0, 10, 0.1)
+        # Until a client with the runs' own environment gets in.
+        self.check(wait_for(lambda: subprocess.run(["xdpyinfo"], env=dict(self.env, DISPLAY=display),
+                                                   **QUIET).returncode == 0, 10, 0.1),
+                   "Xvfb %s took no client: %r" % (display, read(os.path.join(self.tmp, "xvfb.log"))))
         return display
 
     def start_running(self, kind, name):
@@ -661,6 +666,11 @@ class Case:
         if self.wine:
             err.seek(0)
             err = err.read()
+        if windowed and b"cannot open the display" in bytes(err):
+            self.check(False, "the display refused FirstLoad; Xvfb said %r, and now %s" % (
+                read(os.path.join(self.tmp, "xvfb.log")),
+                "takes clients" if subprocess.run(["xdpyinfo"], env=env, **QUIET).returncode == 0
+                else "takes none"))
         if not closed:
             self.check_stderr(run, bytes(err), windowed)
         self.check_proxy(run, bytes(err), logged, secrets)

@@ -12,10 +12,11 @@ prints, one line each:
   message|TEXT   a label shown in the message box
   button|NAME    a button of the message box
 Looks again until each role of --until (frame, text, alert, message) has been
-seen, or the deadline passes; then prints what it saw and exits 1 if
-something was missing.
+seen, the deadline passes or the process ends; then prints what it saw, and
+exits 1 if something was missing.
 """
 import argparse
+import os
 import sys
 import time
 
@@ -75,7 +76,12 @@ def main():
         except Exception as error:  # the bus not yet there, or a call timed out
             lines = ["error|%s" % error]
         missing = wanted - {line.split("|", 1)[0] for line in lines}
-        if not missing or time.monotonic() > deadline:
+        try:
+            with open("/proc/%d/stat" % args.pid) as stat:
+                gone = stat.read().rsplit(")", 1)[-1].split()[0] == "Z"
+        except OSError:
+            gone = True
+        if not missing or gone or time.monotonic() > deadline:
             break
         time.sleep(0.2)
     for line in lines:

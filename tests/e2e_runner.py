@@ -727,7 +727,9 @@ class Case:
         def both_shown():
             windows[:] = xdotool(display, "search", "--onlyvisible", "--name", title).split()
             return len(windows) >= 2
-        self.check(wait_for(both_shown, 60, 0.1) and len(windows) == 2, "the form and the message box: %r" % windows)
+        # A program that has ended shows nothing more.
+        self.check(wait_for(lambda: both_shown() or process.poll() is not None, 60, 0.1) and
+                   len(windows) == 2, "the form and the message box: %r" % windows)
         shown = None
         if not self.wine:
             # As a screen reader reads them: the form and the message box by

@@ -9,6 +9,10 @@ FIRSTLOAD_PACKAGES=(
   # and a font with Chinese, Japanese and Korean letters lays them out (GTK
   # and Wine alike), so that their width is measured and not a fallback's.
   gettext fonts-wqy-zenhei
+  # The windowed runs are read as a screen reader reads them: a D-Bus session
+  # bus and the AT-SPI bus of their own, GTK's bridge to it, and Debian's
+  # python3 with pyatspi for the reader.
+  dbus-daemon dbus-bin at-spi2-core libatk-adaptor libatk-bridge2.0-0 python3-pyatspi
   # curl's own command line, which the proxy rules are held against.
   curl
   # The proxy cases: a real squid, and libproxy's GNOME settings and PAC runner.

@@ -78,9 +78,13 @@ What a run (started from an empty working folder) must do:
   message     the feature named by the failure message; windowed, the message
               box is over the form and is dismissed
   caption     windowed: the form's caption and the message box's title, by
-              which both are found; Zelvan's Downloader when absent
-  line        under Wine: the form's line, read by BUILD/wininfo.exe
-  says        under Wine: the message box's text, read likewise
+              which both are found; Zelvan's Downloader when absent. Natively
+              also as read out through AT-SPI (the frame's and the alert's names)
+  line        windowed: the form's line, under Wine read by BUILD/wininfo.exe,
+              natively through AT-SPI (tests/atspi_info.py: a label of the
+              frame) on a session bus and accessibility bus of the case's own
+  says        windowed: the message box's text, read likewise (a label of
+              the alert)
   query       each request the service gets, in order (the plain listener's
               as 'plain PATH'); none when absent
   page        the page a failed fetch names, where the service never saw the
@@ -117,6 +121,7 @@ SAID = "FirstLoad: the feature list could not be fetched: "
 STORED = "FirstLoad: the feature list could not be stored: "
 MESSAGE = ("Zelvan's Downloader\nCould not connect to Zelvan's Website to download '%s'. "
            "Please check your Internet connection and try again.\n")
+CAPTION = "Zelvan's Downloader"
 TITLE = "^Zelvan.s Downloader$"
 # Records its name, arguments, signal state, session and process id.
 STANDIN = r"""#!/bin/sh
@@ -142,7 +147,9 @@ LOCALE_VARIABLES = ("LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LC_COLLATE", "LC_NUMER
 NOT_INHERITED = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
                  "ALL_PROXY", "no_proxy", "NO_PROXY", "GSETTINGS_BACKEND", "XDG_CONFIG_HOME",
                  "DESKTOP_SESSION", "XDG_CURRENT_DESKTOP", "GNOME_DESKTOP_SESSION_ID",
-                 "KDE_FULL_SESSION", "KRB5CCNAME", "KRB5_CONFIG")
+                 "KDE_FULL_SESSION", "KRB5CCNAME", "KRB5_CONFIG",
+                 # A windowed run is read through an accessibility bus of its own.
+                 "NO_AT_BRIDGE", "GTK_A11Y", "AT_SPI_BUS_ADDRESS")
 # A letter past ASCII, and what an address must escape.
 PROXY_USER, PROXY_PASSWORD, WRONG_PASSWORD = "jürgen", "p@ss/w%rd&1", "wr@ng/p%ss&2"
 REALM, KERBEROS_USER, KERBEROS_PASSWORD = "FIRSTLOAD.TEST", "alice", "k3rb/p@ss"
@@ -235,6 +242,7 @@ def xdotool(display, *args):
 class Case:
     def __init__(self, path, args):
         self.args, self.problems, self.cleanups, self.number, self.xdisplay = args, [], [], 0, None
+        self.a11y = None
         self.case, self.runs = parse(path, args.platform)
         if args.platform not in one(self.case, "platforms", args.platform):
             raise Skip("for %s only" % one(self.case, "platforms"))
@@ -609,9 +617,42 @@ class Case:
             with open(named, "w") as out:
                 out.write("a newer program")
 
+    def accessibility(self):
+        """A session bus of the case's own and the accessibility bus on it,
+        which GTK's bridge and a screen reader find through it."""
+        if self.a11y:
+            return self.a11y
+        path = os.path.join(self.tmp, "session-bus")
+        env = dict(self.env, DISPLAY=self.display(), DBUS_SESSION_BUS_ADDRESS="unix:path=" + path)
+        # Each in a session of its own, which ends with it, with what it started.
+        bus = self.start("dbus-daemon", "--session", "--nofork", "--address=" + env[
+            "DBUS_SESSION_BUS_ADDRESS"], start_new_session=True, env=env,
+            stop=lambda: (os.killpg(bus.pid, signal.SIGKILL), bus.wait()))
+        if not wait_for(lambda: os.path.exists(path), 20):
+            raise RuntimeError("the session bus did not start")
+        launcher = self.start("/usr/libexec/at-spi-bus-launcher", "--launch-immediately",
+                              start_new_session=True, env=env, stop=lambda: (
+                                  os.killpg(launcher.pid, signal.SIGKILL), launcher.wait()))
+
+        def owned():
+            # Asked earlier, the session bus would start a launcher of its own.
+            return b"boolean true" in subprocess.run(
+                ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                 "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                 "string:org.a11y.Bus"], env=env, capture_output=True, timeout=20).stdout
+        if not wait_for(owned, 20, 0.1) or subprocess.run(
+                ["dbus-send", "--session", "--print-reply", "--reply-timeout=20000",
+                 "--dest=org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+                env=env, **QUIET, timeout=30).returncode != 0:
+            raise RuntimeError("the accessibility bus did not start")
+        self.a11y = {"DBUS_SESSION_BUS_ADDRESS": env["DBUS_SESSION_BUS_ADDRESS"]}
+        return self.a11y
+
     def one_run(self, run):
         windowed = self.wine or one(run, "display") == "yes"
         env = dict(self.env, DISPLAY=self.display()) if windowed else dict(self.env)
+        if windowed and not self.wine:
+            env.update(self.accessibility())
         if "linger" in run:
             env["FIRSTLOAD_TEST_LINGER"] = one(run, "linger")
         if os.path.exists(self.requests):
@@ -686,14 +727,25 @@ class Case:
         def both_shown():
             windows[:] = xdotool(display, "search", "--onlyvisible", "--name", title).split()
             return len(windows) >= 2
-        self.check(wait_for(both_shown, 60, 0.1) and len(windows) == 2, "the form and the message box: %r" % windows)
-        if self.wine and ("line" in run or "says" in run):
+        # A program that has ended shows nothing more.
+        self.check(wait_for(lambda: both_shown() or process.poll() is not None, 60, 0.1) and
+                   len(windows) == 2, "the form and the message box: %r" % windows)
+        shown = None
+        if not self.wine:
+            # As a screen reader reads them: the form and the message box by
+            # their titles, and the labels inside.
+            shown = self.read_out(process, env, "frame,text,alert,message")
+        elif "line" in run or "says" in run:
             shown = subprocess.run(["wine", os.path.join(self.args.build, "wininfo.exe"), "windows"],
                                    env=env, capture_output=True, timeout=60).stdout
+        if shown is not None:
             shown = shown.decode("utf-8", "replace").splitlines()
             for key, kind in (("line", "text|"), ("says", "message|")):
                 if key in run:
                     self.check(kind + one(run, key) in shown, "%s shown: %r" % (key, shown))
+        if not self.wine:
+            for kind, what in (("frame|", "caption"), ("alert|", "title")):
+                self.check(kind + (caption or CAPTION) in shown, "%s read out: %r" % (what, shown))
         deadline = time.monotonic() + 60
         while process.poll() is None and time.monotonic() < deadline:
             # Return in each window; the form takes no keys.
@@ -701,6 +753,15 @@ class Case:
                 xdotool(display, "windowfocus", "--sync", window)
                 xdotool(display, "key", "--clearmodifiers", "Return")
             time.sleep(0.5)
+
+    def read_out(self, process, env, until):
+        """What tests/atspi_info.py, run by Debian's python3, reads of FirstLoad."""
+        try:
+            return subprocess.run(["/usr/bin/python3", os.path.join(SOURCE, "tests", "atspi_info.py"),
+                                   "--pid", str(process.pid), "--until", until, "--seconds", "30"],
+                                  env=env, stdout=subprocess.PIPE, timeout=60).stdout
+        except subprocess.TimeoutExpired:
+            return b"the reader did not end"
 
     def check_stderr(self, run, err, windowed):
         why, message = one(run, "why"), one(run, "message")

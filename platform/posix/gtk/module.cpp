@@ -203,6 +203,9 @@ int MessageBox(const char* text, const char* title) {
   GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
                                              GTK_BUTTONS_OK, "%s", text);
   gtk_window_set_title(GTK_WINDOW(dialog), title);
+  // A screen reader names the box by its title, as it does the form, and not
+  // by the kind of message GTK names it after ("Information").
+  atk_object_set_name(gtk_widget_get_accessible(dialog), title);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   // GTK 3's message dialog no longer shows the icon of its message type,
   // while the box should look like the Windows information box. The icon

@@ -2,6 +2,7 @@
 // in a helper process (http_process.h) started on the first navigation and
 // kept for the life of the process, its calls made by messages. A cancelled
 // load ends the helper; the next load starts another.
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -31,11 +33,17 @@ using helper::Received;
 // and a navigation's thread ends with its load. One, never destroyed.
 class Spawner {
  public:
+  static constexpr char kName[] = "FirstLoad-http";
+
   helper::Helper Start() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!thread_.joinable()) {
-      thread_ = std::thread([this] { Serve(); });
-      thread_.detach();
+    if (!serving_) {
+      try {
+        std::thread([this] { Serve(); }).detach();
+      } catch (const std::system_error&) {
+        return {};
+      }
+      serving_ = true;
     }
     asked_ = true;
     changed_.notify_all();
@@ -45,6 +53,8 @@ class Spawner {
 
  private:
   [[noreturn]] void Serve() {
+    // The helpers take the name too: ps and top show them as the HTTP stack.
+    ::pthread_setname_np(::pthread_self(), kName);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       changed_.wait(lock, [this] { return asked_; });
@@ -56,7 +66,7 @@ class Spawner {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::thread thread_;
+  bool serving_ = false;
   bool asked_ = false;
   helper::Helper started_;
 };

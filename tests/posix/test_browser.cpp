@@ -561,6 +561,13 @@ TEST_F(Browser, AHelperThatEndsFailsItsLoadAndIsReplaced) {
   ASSERT_EQ(LoadFrom(PageTarget(Form1("<input name=txtvalue value=again>"))), "C");
   EXPECT_EQ(Value(), "again");
   EXPECT_NE(HttpHelper(), helper);
+  // Every helper is forked by the one thread that lasts, whose name it takes.
+  int forkers = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    forkers += ProcText(task.path() / "comm") == "FirstLoad-http\n";
+  }
+  EXPECT_EQ(forkers, 1);
+  EXPECT_EQ(ProcText("/proc/" + std::to_string(HttpHelper()) + "/comm"), "FirstLoad-http\n");
 }
 
 // Runs itself again from a copy of the test program in a folder that lacks

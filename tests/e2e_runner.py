@@ -71,8 +71,8 @@ Every run has none of the proxy variables (http_proxy, HTTPS_PROXY, no_proxy,
 but those the case sets.
 What a run (started from an empty working folder) must do:
   status      its exit status (-9 when killed)
-  helper      yes (posix): a helper process, a fork of FirstLoad's, was seen
-              mapping libcurl
+  helper      yes (posix): a helper process, a fork of FirstLoad's named
+              FirstLoad-http, was seen mapping libcurl
   connecting  yes: the Connecting notice comes first on standard error
   unstored    the reason on the line that says a fetched list could not be
               stored (at the folder's FeatDlods.txt); no such line when absent
@@ -205,9 +205,9 @@ def read(path):
 
 class Helpers(threading.Thread):
     """Watches a posix run's FirstLoad: whether it maps the HTTP libraries
-    itself, and its children that are forks of it (the same command line),
-    which are its HTTP helpers: those seen, by start time, and those seen
-    mapping libcurl."""
+    itself, and its HTTP helpers (children that are forks of it, named
+    FirstLoad-http): those seen, by start time, and those seen mapping
+    libcurl."""
 
     def __init__(self, pid):
         super().__init__(daemon=True)
@@ -233,7 +233,10 @@ class Helpers(threading.Thread):
             for task in tasks:
                 for child in (read("/proc/%d/task/%s/children" % (self.pid, task)) or b"").split():
                     child = int(child)
-                    if read("/proc/%d/cmdline" % child) == command:
+                    # Forked, not started: FirstLoad's command line, and the
+                    # name of the thread that forks the helpers.
+                    if (read("/proc/%d/cmdline" % child) == command and
+                            read("/proc/%d/comm" % child) == b"FirstLoad-http\n"):
                         self.seen.setdefault(child, self.started(child))
                         if b"libcurl" in (read("/proc/%d/maps" % child) or b""):
                             self.mapped.add(child)

@@ -26,6 +26,7 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   update      none: no Update folder; else a stand-in of each download program
   without     a file left out of the installed folder
   service     the service's answer; no service when absent
+  delay       seconds the service waits before it answers
   locale      NAME CHARSET, built with localedef; env: NAME=value lines
               (NAME= unsets it). Every run has LC_ALL=C.UTF-8 and no other
               locale variable, but those the case sets.
@@ -34,6 +35,8 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   signals     inherited: started with SIGHUP ignored and SIGUSR1 blocked
   linger      seconds that the started program keeps running
   together    N: N runs start at the same moment (the others' output unread)
+  killed      yes (posix): FirstLoad is killed (SIGKILL) once its HTTP helper
+              maps libcurl and the service has the request
   seconds     the run's own time limit; by default 5 (20 windowed, 60
               under Wine)
   tls         trusted: the build that asks https://localhost, trusting the
@@ -67,7 +70,9 @@ Every run has none of the proxy variables (http_proxy, HTTPS_PROXY, no_proxy,
 ...) and none of a desktop session's (DESKTOP_SESSION, XDG_CONFIG_HOME, ...)
 but those the case sets.
 What a run (started from an empty working folder) must do:
-  status      its exit status
+  status      its exit status (-9 when killed)
+  helper      yes (posix): a helper process, a fork of FirstLoad's named
+              FirstLoad-http, was seen mapping libcurl
   connecting  yes: the Connecting notice comes first on standard error
   unstored    the reason on the line that says a fetched list could not be
               stored (at the folder's FeatDlods.txt); no such line when absent
@@ -95,7 +100,9 @@ What a run (started from an empty working folder) must do:
               (exactly one, whatever runs together); it holds no descriptor
               past 0-2, and when it lingers it is alive after the run
   log         none, or NetError.log as a pattern where '*' is any text
-and leave nothing else in the folder or the working folder. With credentials,
+and leave nothing else in the folder or the working folder. On posix,
+FirstLoad's own process never maps libcurl or libFirstLoadHttp.so, and none
+of its helpers runs 2 s after it has ended. With credentials,
 neither standard error nor NetError.log may hold the user name or the
 password, as given or percent-encoded.
 """
@@ -201,6 +208,50 @@ def read(path):
     if os.path.exists(path):
         with open(path, "rb") as f:
             return f.read()
+
+
+class Helpers(threading.Thread):
+    """Watches a posix run's FirstLoad: whether it maps the HTTP libraries
+    itself, and its HTTP helpers (children that are forks of it, named
+    FirstLoad-http): those seen, by start time, and those seen mapping
+    libcurl."""
+
+    def __init__(self, pid):
+        super().__init__(daemon=True)
+        self.pid, self.seen, self.mapped, self.own = pid, {}, set(), False
+        self.done = threading.Event()
+
+    @staticmethod
+    def started(pid):
+        """The start time of a running process, None for one gone or a zombie."""
+        stat = read("/proc/%d/stat" % pid)
+        fields = stat and stat[stat.rfind(b")") + 2:].split()
+        return fields[19] if fields and fields[0] != b"Z" else None
+
+    def run(self):
+        command = read("/proc/%d/cmdline" % self.pid)
+        while not self.done.is_set():
+            maps = read("/proc/%d/maps" % self.pid) or b""
+            self.own = self.own or b"libcurl" in maps or b"libFirstLoadHttp" in maps
+            try:
+                tasks = os.listdir("/proc/%d/task" % self.pid)
+            except OSError:
+                tasks = []
+            for task in tasks:
+                for child in (read("/proc/%d/task/%s/children" % (self.pid, task)) or b"").split():
+                    child = int(child)
+                    # Forked, not started: FirstLoad's command line, and the
+                    # name of the thread that forks the helpers.
+                    if (read("/proc/%d/cmdline" % child) == command and
+                            read("/proc/%d/comm" % child) == b"FirstLoad-http\n"):
+                        self.seen.setdefault(child, self.started(child))
+                        if b"libcurl" in (read("/proc/%d/maps" % child) or b""):
+                            self.mapped.add(child)
+            time.sleep(0.01)
+
+    def running(self):
+        return [pid for pid, began in self.seen.items()
+                if began is not None and self.started(pid) == began]
 
 
 def listens(port):
@@ -348,7 +399,7 @@ class Case:
             service = self.start(
                 sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
                 str(self.args.port), "--answer", one(case, "service"), "--log", self.requests,
-                *tls, stdout=subprocess.PIPE)
+                "--delay", one(case, "delay", "0"), *tls, stdout=subprocess.PIPE)
             line = first_line(service.stdout.fileno(), 20)
             if line != "PORT %d" % self.args.port:
                 raise RuntimeError("the example service did not start: %r" % line)
@@ -683,8 +734,15 @@ class Case:
             preexec_fn=inherit_signals if one(run, "signals") == "inherited" else None)
         reader = threading.Thread(target=lambda: process.stderr and err.extend(process.stderr.read()))
         reader.start()
+        helpers = None if self.wine else Helpers(process.pid)
+        if helpers:
+            helpers.start()
         if closed:
             os.close(out)
+        if helpers and one(run, "killed") == "yes":
+            self.check(wait_for(lambda: helpers.mapped and read(self.requests), 60),
+                       "no helper mapped libcurl and asked the service")
+            process.kill()
         if windowed and "message" in run:
             self.dismiss(process, env, run)
         try:
@@ -694,6 +752,14 @@ class Case:
             status = process.wait()
             self.check(False, "FirstLoad did not end in time")
         took = time.monotonic() - began
+        if helpers:
+            helpers.done.set()
+            helpers.join(10)
+            self.check(not helpers.own, "FirstLoad's own process mapped the HTTP libraries")
+            self.check(wait_for(lambda: not helpers.running(), 2),
+                       "its HTTP helpers %r run on after it" % helpers.running())
+            if one(run, "helper") == "yes":
+                self.check(bool(helpers.mapped), "no helper of FirstLoad's was seen mapping libcurl")
         limit = float(one(run, "seconds", 60 if self.wine else 20 if windowed else 5))
         self.check(took < limit, "the run took %.1f s, more than %g" % (took, limit))
         for other in others:

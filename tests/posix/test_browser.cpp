@@ -11,11 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "platform/browser.h"
@@ -163,6 +165,37 @@ std::string FailureOf(const std::function<void()>& op) {
     return U8(f.Description());
   }
   return "";
+}
+
+// /proc's text for this process or another; empty when it is gone.
+std::string ProcText(const std::string& path) {
+  return std::filesystem::exists(path) ? test::ReadBytes(path) : "";
+}
+
+// The running helper: the child of this process that maps the HTTP module.
+pid_t HttpHelper() {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string stat = ProcText(entry.path() / "stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string state;
+    pid_t parent = 0;
+    if (fields >> state >> parent && parent == getpid() && state != "Z" &&
+        ProcText(entry.path() / "maps").find("libFirstLoadHttp.so") != std::string::npos) {
+      return std::stoi(name);
+    }
+  }
+  return -1;
+}
+
+// Ended and reaped: no zombie is left either.
+bool Gone(pid_t pid) {
+  for (auto deadline = Clock::now() + 10s; Clock::now() < deadline;) {
+    if (kill(pid, 0) != 0) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
 }
 
 class Browser : public ::testing::Test {
@@ -456,10 +489,14 @@ TEST_F(Browser, EachNavigationRaisesOneEvent) {
 TEST_F(Browser, StopCancelsAndSilences) {
   browser_.Navigate(T(server_.Url("/slow?token=stopped")), kFlags);
   ASSERT_TRUE(server_.Says("START stopped"));
+  const pid_t helper = HttpHelper();
   browser_.Stop();
   EXPECT_FALSE(browser_.Busy());
   EXPECT_FALSE(EventSourcesActive());
   EXPECT_TRUE(server_.Says("ABORT stopped"));
+  // The load is cancelled by ending its helper.
+  EXPECT_GT(helper, 0);
+  EXPECT_TRUE(Gone(helper));
 
   // An event already queued when its navigation is stopped does nothing.
   browser_.Navigate(T(server_.Url(PageTarget(Form1("")))), kFlags);
@@ -483,6 +520,56 @@ TEST_F(Browser, StopCancelsAndSilences) {
   EXPECT_FALSE(EventSourcesActive());
 }
 
+TEST_F(Browser, TheHttpStackRunsInAHelperProcess) {
+  ASSERT_EQ(LoadFrom(PageTarget(Form1("<input name=txtvalue value=first>"))), "C");
+  const std::string maps = ProcText("/proc/self/maps");
+  EXPECT_EQ(maps.find("libcurl"), std::string::npos);
+  EXPECT_EQ(maps.find("libFirstLoadHttp.so"), std::string::npos);
+  const pid_t helper = HttpHelper();
+  ASSERT_GT(helper, 0);
+  EXPECT_NE(ProcText("/proc/" + std::to_string(helper) + "/maps").find("libcurl"),
+            std::string::npos);
+  EXPECT_EQ(Value(), "first");
+  // It serves the next load too, in the environment of the moment.
+  setenv("http_proxy", server_.Url("").c_str(), 1);
+  std::string events =
+      Load("http://firstload.invalid" + PageTarget(Form1("<input name=txtvalue value=second>")));
+  unsetenv("http_proxy");
+  EXPECT_EQ(events, "C");
+  EXPECT_EQ(Value(), "second");
+  EXPECT_EQ(HttpHelper(), helper);
+  // The descriptors it holds: 0-2 and its socket.
+  std::vector<std::string> fds;
+  for (const auto& fd :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(helper) + "/fd")) {
+    fds.push_back(fd.path().filename());
+  }
+  std::sort(fds.begin(), fds.end());
+  EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2", "3"}));
+}
+
+TEST_F(Browser, AHelperThatEndsFailsItsLoadAndIsReplaced) {
+  browser_.Navigate(T(server_.Url("/slow?token=killed")), kFlags);
+  ASSERT_TRUE(server_.Says("START killed"));
+  const pid_t helper = HttpHelper();
+  ASSERT_GT(helper, 0);
+  kill(helper, SIGKILL);
+  ASSERT_TRUE(PumpUntil([&] { return !browser_.Busy(); }));
+  EXPECT_EQ(events_, "E");
+  EXPECT_EQ(U8(browser_.FailureReason()), "the HTTP helper process ended unexpectedly");
+  EXPECT_TRUE(Gone(helper));
+  ASSERT_EQ(LoadFrom(PageTarget(Form1("<input name=txtvalue value=again>"))), "C");
+  EXPECT_EQ(Value(), "again");
+  EXPECT_NE(HttpHelper(), helper);
+  // Every helper is forked by the one thread that lasts, whose name it takes.
+  int forkers = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    forkers += ProcText(task.path() / "comm") == "FirstLoad-http\n";
+  }
+  EXPECT_EQ(forkers, 1);
+  EXPECT_EQ(ProcText("/proc/" + std::to_string(HttpHelper()) + "/comm"), "FirstLoad-http\n");
+}
+
 // Runs itself again from a copy of the test program in a folder that lacks
 // the HTTP module.
 TEST(BrowserWithoutHttpModule, NavigateFailsAndRaisesNothing) {
@@ -504,9 +591,9 @@ TEST(BrowserWithoutHttpModule, NavigateFailsAndRaisesNothing) {
                              dir / "firstload_tests");
   const auto* self = ::testing::UnitTest::GetInstance()->current_test_info();
   setenv("FIRSTLOAD_ALONE", "1", 1);
-  std::vector<std::string> argv{(dir / "firstload_tests").string(),
-                                std::string("--gtest_filter=") + self->test_suite_name() + "." +
-                                    self->name()};
+  std::vector<std::string> argv{
+      (dir / "firstload_tests").string(),
+      std::string("--gtest_filter=") + self->test_suite_name() + "." + self->name()};
   if (*FIRSTLOAD_EMULATOR != '\0') argv.insert(argv.begin(), FIRSTLOAD_EMULATOR);
   pid_t pid = Spawn(argv, -1, -1);
   unsetenv("FIRSTLOAD_ALONE");

@@ -139,6 +139,20 @@ struct Resolution {
   const char* size;      // of the X window, in device pixels
 };
 
+// Sets the server's font resolution (Xft.dpi) from a client held open, as
+// the server forgets its root properties when the last client leaves; close
+// it when done. Null when the display cannot be opened.
+Display* HoldXftDpi(const char* dpi) {
+  Display* d = XOpenDisplay(nullptr);
+  if (d == nullptr) return nullptr;
+  const std::string resources = std::string("Xft.dpi:\t") + dpi + "\n";
+  XChangeProperty(d, DefaultRootWindow(d), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(resources.c_str()),
+                  static_cast<int>(resources.size()));
+  XFlush(d);
+  return d;
+}
+
 class FormOnScreen : public ::testing::TestWithParam<Resolution> {
  protected:
   void SetUp() override {
@@ -149,15 +163,7 @@ class FormOnScreen : public ::testing::TestWithParam<Resolution> {
     const Resolution& r = GetParam();
     if (r.gdkScale != nullptr) setenv("GDK_SCALE", r.gdkScale, 1);
     if (r.xftDpi != nullptr) {
-      // Held open: the server forgets its root properties when the last
-      // client leaves.
-      Display* d = resources_ = XOpenDisplay(nullptr);
-      ASSERT_NE(d, nullptr);
-      const std::string resources = std::string("Xft.dpi:\t") + r.xftDpi + "\n";
-      XChangeProperty(d, DefaultRootWindow(d), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
-                      reinterpret_cast<const unsigned char*>(resources.c_str()),
-                      static_cast<int>(resources.size()));
-      XFlush(d);
+      ASSERT_NE(resources_ = HoldXftDpi(r.xftDpi), nullptr);
     }
     SetAppTitle(u"Photo Tools Downloader");
     ASSERT_TRUE(WindowsOnScreen());
@@ -234,14 +240,9 @@ class LineOnScreen : public ::testing::TestWithParam<std::tuple<const char*, con
     unsetenv("WAYLAND_DISPLAY");
     setenv("LC_ALL", "C.UTF-8", 1);
     setenv("LANGUAGE", std::get<0>(GetParam()), 1);
-    if (std::get<1>(GetParam()) != nullptr) {
-      Display* d = resources_ = XOpenDisplay(nullptr);
-      ASSERT_NE(d, nullptr);
-      const std::string resources = std::string("Xft.dpi:\t") + std::get<1>(GetParam()) + "\n";
-      XChangeProperty(d, DefaultRootWindow(d), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
-                      reinterpret_cast<const unsigned char*>(resources.c_str()),
-                      static_cast<int>(resources.size()));
-      XFlush(d);
+    const char* dpi = std::get<1>(GetParam());
+    if (dpi != nullptr) {
+      ASSERT_NE(resources_ = HoldXftDpi(dpi), nullptr);
     }
     ASSERT_TRUE(WindowsOnScreen());
   }

@@ -19,11 +19,13 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "platform/browser.h"
 #include "platform/events.h"
 #include "platform/failure.h"
 #include "platform/posix/events_posix.h"
+#include "platform/posix/http_process.h"
 #include "platform/version.h"
 #include "tests/TestSupport.h"
 
@@ -604,6 +606,28 @@ TEST(BrowserWithoutHttpModule, NavigateFailsAndRaisesNothing) {
     std::this_thread::sleep_for(20ms);
   }
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// A frame between the program and its HTTP helper is read as it was
+// written, and a frame cut short anywhere reads as short, never past its end.
+TEST(HelperFrame, ReadsWhatWasWrittenAndNoMore) {
+  using posix::http::Frame;
+  const std::string whole =
+      Frame(posix::http::kLookup).Number(7).Text("ä name").Number(1u << 31).Bytes();
+  for (size_t cut = 1; cut <= whole.size(); ++cut) {
+    Frame frame(whole.substr(0, cut));
+    std::uint64_t first = 0, second = 0;
+    std::string text = "untouched";
+    const bool all = frame.Next(&first) && frame.Next(&text) && frame.Next(&second);
+    EXPECT_EQ(all, cut == whole.size()) << cut;
+    if (all) {
+      EXPECT_EQ(frame.Kind(), posix::http::kLookup);
+      EXPECT_EQ(std::make_tuple(first, text, second),
+                std::make_tuple(std::uint64_t{7}, std::string("ä name"), std::uint64_t{1u << 31}));
+      EXPECT_FALSE(frame.Next(&first));
+      EXPECT_FALSE(frame.Next(&text));
+    }
+  }
 }
 
 }  // namespace

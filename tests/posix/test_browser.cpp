@@ -179,8 +179,11 @@ pid_t HttpHelper() {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string name = entry.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::string stat = ProcText(entry.path() / "stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    const std::string stat = ProcText(entry.path() / "stat");
+    // Empty for a process of the machine's that ended meanwhile.
+    const size_t command = stat.rfind(')');
+    if (command == std::string::npos) continue;
+    std::istringstream fields(stat.substr(command + 1));
     std::string state;
     pid_t parent = 0;
     if (fields >> state >> parent && parent == getpid() && state != "Z" &&

@@ -35,6 +35,7 @@ frmmainForm::frmmainForm() : lblWait(Design().labelText), window(Design()) {
   Myweb.NavigateError = [] { frmmain::Myweb_NavigateError(); };
   window.UserClosed = [] { frmmain::Form_Unload(); };
   Myweb.TrustedCaFile = frmmain::FeatureServiceCaFile();
+  Myweb.Limits = frmmain::FeatureServiceLimits();
 }
 
 namespace frmmain {

@@ -43,6 +43,8 @@ void GetWebRetForFeatures(const Text& CustomerDetails);
 Text FeatureServiceScheme();
 Text FeatureServiceHost();
 Text FeatureServiceCaFile();
+// How long its page may keep the browser waiting on the network.
+http::Limits FeatureServiceLimits();
 
 // Event handlers.
 void Form_Load();

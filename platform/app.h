@@ -28,6 +28,9 @@ std::vector<Text> ProgramArguments(int argc, char** argv);
 void WriteStandardOutput(const Text& text);
 Text FullPath(const Text& path);
 
+// The value of the environment variable name; empty when it is not set.
+Text EnvironmentValue(const Text& name);
+
 // The name under which the platform lists the running application.
 void SetAppTitle(const Text& title);
 Text AppTitle();

@@ -113,10 +113,11 @@ struct WebBrowser::Impl {
     return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
   }
 
-  static void Run(http::Stack* stack, std::string url, std::string caFile,
+  static void Run(http::Stack* stack, std::string url, std::string caFile, http::Limits limits,
                   std::shared_ptr<Navigation> nav, std::weak_ptr<Impl> owner,
                   std::uint64_t generation) {
-    http::Outcome outcome = stack->Load(url, caFile, http::Cancel{&Cancelled, &nav->cancel});
+    http::Outcome outcome =
+        stack->Load(url, caFile, limits, http::Cancel{&Cancelled, &nav->cancel});
     if (!nav->cancel) {
       PostEvent([nav, owner = std::move(owner), generation, outcome = std::move(outcome)] {
         nav->ReleaseSource();
@@ -149,8 +150,8 @@ void WebBrowser::Navigate(const Text& address, std::int32_t /*flags*/) {
   const std::uint64_t generation = impl_->generation;
   AddEventSource();
   try {
-    nav->thread = std::thread(&Impl::Run, stack, ToUtf8(address), ToUtf8(TrustedCaFile), nav,
-                              std::weak_ptr<Impl>(impl_), generation);
+    nav->thread = std::thread(&Impl::Run, stack, ToUtf8(address), ToUtf8(TrustedCaFile), Limits,
+                              nav, std::weak_ptr<Impl>(impl_), generation);
   } catch (const std::system_error&) {
     nav->ReleaseSource();
     Fail(desc::kOutOfMemory);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/http/limits.h"
 #include "platform/types.h"
 
 namespace fl {
@@ -40,6 +41,9 @@ class WebBrowser {
   // whose authority is the tests' own; empty for none. Where the platform
   // cannot take one (WinINet), only the system's count.
   Text TrustedCaFile;
+
+  // How long a navigation may wait on the network before it fails.
+  http::Limits Limits;
 
   // Handlers, run on the user-interface thread inside DoEvents.
   std::function<void()> DocumentComplete;

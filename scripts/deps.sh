@@ -1,5 +1,7 @@
 # Debian packages the build, the tests and the demo need; sourced by the
 # scripts, which install whatever is missing.
+source "$(dirname "${BASH_SOURCE[0]}")/phases.sh"
+
 FIRSTLOAD_PACKAGES=(
   g++ cmake make pkg-config
   googletest libgtest-dev libbenchmark-dev
@@ -63,7 +65,8 @@ ensure_packages() {
     fi
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
+  phase "installing ${#missing[@]} packages"
+  echo "${missing[*]}"
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -q

@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Whole runs of FirstLoad, each case described by a file in tests/data/.
 
-  e2e_runner.py --platform posix|wine --build BUILD --port PORT [--emulator E] CASE...
+  e2e_runner.py --platform posix|wine --build BUILD [--emulator E] CASE...
 
 posix runs BUILD/testhost/FirstLoad (through the emulator E, for a build of
 another machine), headless unless a run asks for a window;
 wine runs BUILD/testhost/FirstLoad.exe under Wine, windowed (WINEPREFIX and
 DISPLAY ready, as scripts/test-windows leaves them). Both ask
-tools/feature_service.py on 127.0.0.1:PORT. Exits 0 when every case passed,
-77 when one cannot run here, else 1.
+tools/feature_service.py on 127.0.0.1, on a port the system chose, which the
+tests' builds take from FIRSTLOAD_TEST_SERVICE_PORT; every other listener of a
+case has a port of its own too, so that cases run side by side. Exits 0 when
+every case passed, 77 when one cannot run here, else 1.
 
 A case: '#' lines are comments, the first saying what it shows; 'key: value'
 lines; '[run]' starts another run in the same folder, with the case's keys
@@ -36,7 +38,8 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   linger      seconds that the started program keeps running
   together    N: N runs start at the same moment (the others' output unread)
   killed      yes (posix): FirstLoad is killed (SIGKILL) once its HTTP helper
-              maps libcurl and the service has the request
+              maps libcurl and the service has the request; helper: the
+              helper is stopped (SIGSTOP) then, as a hung process would be
   seconds     the run's own time limit; by default 5 (20 windowed, 60
               under Wine)
   tls         trusted: the build that asks https://localhost, trusting the
@@ -49,13 +52,13 @@ around a value keep its outer spaces; \\xNN is a raw byte.
               -u NAME from its folder), firstargument or winpath (sleep with
               NAME or C:\\Product\\Update\\NAME as its first argument), nofile
               (grep NAME where no such file is) or wine
-  proxy       squid AUTH: a squid of the case's own on 127.0.0.1:PORT+1, in
+  proxy       squid AUTH: a squid of the case's own on 127.0.0.1, in
               its folder, as an unprivileged user, carrying requests and
               tunnels to the service's port only; AUTH is none, basic or
               digest, for the user jürgen with the password p@ss/w%rd&1, or
               deny: it refuses everything (403); negotiate: Kerberos, in a
-              realm of the case's own (a KDC on PORT+4) where the user alice
-              has a ticket, the proxy then named localhost;
+              realm of the case's own where the user alice
+              has a ticket, the proxy then named localhost (a KDC of its own);
               closed: nothing listens there
   proxy-via   how the run learns of the proxy: env VARIABLE, set to its
               address; gnome MODE, GNOME's settings in a keyfile of the run's
@@ -114,6 +117,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -261,6 +265,15 @@ def listens(port):
                    for f in (line.split() for line in table))
 
 
+def reserve_port():
+    """A socket bound to a port of 127.0.0.1 that the system chose, never
+    listening: while it is held, no one else gets the port, and a connection
+    to it is refused."""
+    held = socket.socket()
+    held.bind(("127.0.0.1", 0))
+    return held
+
+
 def terminate(process):
     process.terminate()
     try:
@@ -398,34 +411,46 @@ class Case:
                 tls = ["--tls", authority]
             service = self.start(
                 sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
-                str(self.args.port), "--answer", one(case, "service"), "--log", self.requests,
+                "0", "--answer", one(case, "service"), "--log", self.requests,
                 "--delay", one(case, "delay", "0"), *tls, stdout=subprocess.PIPE)
             line = first_line(service.stdout.fileno(), 20)
-            if line != "PORT %d" % self.args.port:
+            if not re.fullmatch(r"PORT \d+", line):
                 raise RuntimeError("the example service did not start: %r" % line)
+            self.port = int(line.split()[1])
             if self.tls == "trusted" and self.wine:
                 # WinINet takes no authority file; it trusts the prefix's Root store.
                 with open(os.path.join(trusted, "ca.pem"), "rb") as pem:
                     subprocess.run(["wine", os.path.join(build, "trust_root.exe")], stdin=pem,
                                    stdout=subprocess.DEVNULL, env=self.env, check=True,
                                    timeout=120)
-        self.proxy = "http://127.0.0.1:%d" % (self.args.port + 1)
+        else:
+            # Nothing answers there, whoever else listens meanwhile.
+            self.port = self.hold_port().getsockname()[1]
+        self.env["FIRSTLOAD_TEST_SERVICE_PORT"] = str(self.port)
+        held = self.hold_port()
+        self.proxy_port = held.getsockname()[1]
+        self.proxy = "http://127.0.0.1:%d" % self.proxy_port
         self.squid = os.path.join(self.tmp, "squid")
         self.realm = None
         if one(case, "proxy", "closed") != "closed":
             auth = one(case, "proxy").split()[1]
             if auth == "negotiate":
                 # The ticket is for HTTP/localhost, the name the client asks for.
-                self.proxy = "http://localhost:%d" % (self.args.port + 1)
+                self.proxy = "http://localhost:%d" % self.proxy_port
                 self.start_kdc()
+            held.close()
             self.start_squid(auth)
-        elif listens(self.args.port + 1):
-            raise RuntimeError("something listens on the proxy's port %d" % (self.args.port + 1))
+
+    def hold_port(self):
+        """A port held, unanswered, until the case ends."""
+        held = reserve_port()
+        self.cleanups.append(held.close)
+        return held
 
     def start_squid(self, auth):
         """A squid with a configuration of its own that carries requests to
         the service alone, for a user with a password if auth says so."""
-        port, at = self.args.port + 1, lambda name: os.path.join(self.squid, name)
+        port, at = self.proxy_port, lambda name: os.path.join(self.squid, name)
         os.makedirs(self.squid)
         conf = ["http_port 127.0.0.1:%d" % port, "cache_effective_user proxy",
                 "pid_filename " + at("squid.pid"), "cache_log " + at("cache.log"),
@@ -434,7 +459,7 @@ class Case:
                 "cache deny all", "netdb_filename none", "pinger_enable off",
                 "shutdown_lifetime 0 seconds",
                 # Its own rule: the default tunnels to port 443 only.
-                "acl service port %d" % self.args.port, "http_access deny !service"]
+                "acl service port %d" % self.port, "http_access deny !service"]
         if auth == "none":
             conf.append("http_access allow localhost")
         elif auth == "deny":
@@ -471,12 +496,14 @@ class Case:
             raise RuntimeError("squid did not start: %s" % (read(at("cache.log")) or b"")[-2000:])
 
     def start_kdc(self):
-        """A Kerberos realm of the case's own: a KDC on 127.0.0.1:PORT+4 that
+        """A Kerberos realm of the case's own: a KDC on a port of 127.0.0.1 that
         knows the user and the proxy's service, whose key squid gets."""
         self.realm = os.path.join(self.tmp, "realm")
         os.makedirs(self.realm)
         at = lambda name: os.path.join(self.realm, name)
-        kdc_port = self.args.port + 4
+        held = reserve_port()
+        kdc_port = held.getsockname()[1]
+        held.close()
         with open(at("krb5.conf"), "w") as out:
             out.write("[libdefaults]\n default_realm = %s\n dns_lookup_kdc = false\n"
                       " dns_lookup_realm = false\n rdns = false\n udp_preference_limit = 1\n"
@@ -510,7 +537,7 @@ class Case:
                    "wrong": (PROXY_USER, WRONG_PASSWORD)}.get(one(run, "credentials", "no"), ())
         address = self.proxy.replace("//", "//%s:%s@" % tuple(
             quote(s, safe="") for s in secrets), 1) if secrets else self.proxy
-        port = self.args.port + 1
+        port = self.proxy_port
         if self.realm:
             # The user's own ticket, or none at all.
             ticket = "ticket" if one(run, "credentials") == "ticket" else "no-ticket"
@@ -570,14 +597,14 @@ class Case:
             lines[:] = (read(os.path.join(self.squid, "access.log")) or b"")[logged:].decode(
                 "utf-8", "replace").splitlines()
             return any(re.fullmatch(r"%s \S*:%d\S* 200 .*" % (
-                "CONNECT" if self.tls else "GET", self.args.port), line) for line in lines)
+                "CONNECT" if self.tls else "GET", self.port), line) for line in lines)
         if one(run, "proxied") == "yes":
             self.check(wait_for(carried, 10), "squid carried none: %r" % lines)
         else:
             # Squid logs a request once it is over, which the run's end is.
             time.sleep(1)
             carried()
-            self.check(listens(self.args.port + 1) and not lines, "squid saw %r" % lines)
+            self.check(listens(self.proxy_port) and not lines, "squid saw %r" % lines)
 
     def start(self, *argv, stop=None, **streams):
         """A helper process, ended with the case."""
@@ -739,10 +766,13 @@ class Case:
             helpers.start()
         if closed:
             os.close(out)
-        if helpers and one(run, "killed") == "yes":
+        if helpers and one(run, "killed") in ("yes", "helper"):
             self.check(wait_for(lambda: helpers.mapped and read(self.requests), 60),
                        "no helper mapped libcurl and asked the service")
-            process.kill()
+            if one(run, "killed") == "yes":
+                process.kill()
+            for pid in helpers.mapped if one(run, "killed") == "helper" else ():
+                os.kill(pid, signal.SIGSTOP)
         if windowed and "message" in run:
             self.dismiss(process, env, run)
         try:
@@ -841,7 +871,7 @@ class Case:
         else:
             origin = "https://localhost" if self.tls else "http://127.0.0.1"
             page = one(run, "page", one(run, "query", ""))
-            address = " from %s:%d%s" % (origin, self.args.port, page)
+            address = " from %s:%d%s" % (origin, self.port, page)
         if self.wine:
             # Only FirstLoad's own lines: Wine may add its own.
             lines = [line for line in err.decode("cp1252", "replace").splitlines()
@@ -940,16 +970,28 @@ class Case:
                 os.remove(os.path.join(update, name))
 
 
+def own_process_table(args):
+    """Natively and as root, runs this script again in a process namespace of
+    its own, so that cases side by side never see each other's download
+    programs running."""
+    if args.platform != "posix" or os.geteuid() != 0 or os.environ.get("FIRSTLOAD_E2E_NAMESPACE"):
+        return
+    unshare = ["unshare", "--pid", "--fork", "--mount-proc", "--kill-child"]
+    if subprocess.run(unshare + ["true"], **QUIET).returncode == 0:
+        os.environ["FIRSTLOAD_E2E_NAMESPACE"] = "1"
+        os.execvp(unshare[0], unshare + [sys.executable] + sys.argv)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--platform", choices=("posix", "wine"), required=True)
     parser.add_argument("--build", required=True)
-    parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--emulator", action="append", default=[],
                         help="runs a build for another machine (posix)")
     parser.add_argument("cases", nargs="+")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
+    own_process_table(args)
     failed = skipped = 0
     for path in args.cases:
         with open(path, encoding="utf-8", errors="replace") as f:

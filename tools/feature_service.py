@@ -54,6 +54,7 @@ goes away, and exits when its standard input closes. Query parameters choose:
   /slow  token; trickles a byte every 50 ms for 30 s
 """
 import argparse
+import fcntl
 import html
 import http.server
 import os
@@ -359,13 +360,16 @@ def server_certificate(folder):
          at("ca.key"), "-CAcreateserial", "-CAserial", at("ca.srl"), "-out", at("server.pem"),
          "-extfile", at("server.ext")],
     ]
-    if not os.path.exists(at("server.pem")):
-        with open(at("server.ext"), "w") as ext:
-            ext.write("subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
-                      "extendedKeyUsage=serverAuth\n")
-        for step in steps[0 if not os.path.exists(at("ca.pem")) else 1:]:
-            subprocess.run(["openssl"] + step, check=True, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Services started together make the folder's files once.
+    with open(at("lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(at("server.pem")):
+            with open(at("server.ext"), "w") as ext:
+                ext.write("subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
+                          "extendedKeyUsage=serverAuth\n")
+            for step in steps[0 if not os.path.exists(at("ca.pem")) else 1:]:
+                subprocess.run(["openssl"] + step, check=True, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return at("server.pem"), at("server.key")
 
 

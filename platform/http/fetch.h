@@ -17,10 +17,10 @@ struct Response {
 // fetches.
 void StartTransfers();
 
-// GETs url into response, verifying a secure connection as Stack::Load
-// says; returns why it failed, or an empty string.
-std::string Fetch(const std::string& url, const std::string& caFile, const Cancel& cancel,
-                  Response* response);
+// GETs url into response, verifying a secure connection and keeping to the
+// limits as Stack::Load says; returns why it failed, or an empty string.
+std::string Fetch(const std::string& url, const std::string& caFile, const Limits& limits,
+                  const Cancel& cancel, Response* response);
 
 // The stack every platform hands out: Fetch, then the page parsed. Made once,
 // on the user-interface thread, before any navigation; never deleted.

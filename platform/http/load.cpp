@@ -15,11 +15,12 @@ class PageStack final : public Stack {
   }
 
   // Never throws: nothing may cross the seam.
-  Outcome Load(const std::string& url, const std::string& caFile, const Cancel& cancel) override {
+  Outcome Load(const std::string& url, const std::string& caFile, const Limits& limits,
+               const Cancel& cancel) override {
     Outcome outcome;
     try {
       Response response;
-      outcome.error = Fetch(url, caFile, cancel, &response);
+      outcome.error = Fetch(url, caFile, limits, cancel, &response);
       if (!outcome.error.empty()) return outcome;
       if (cancel()) {
         outcome.error = "cancelled";

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/http/limits.h"
+
 namespace fl::http {
 
 // A larger page is refused rather than held in memory.
@@ -43,11 +45,12 @@ class Stack {
  public:
   virtual ~Stack() = default;
   // GETs url (UTF-8), following redirects, and parses the page. Blocks until
-  // it is done, fails, or cancel says so. A secure connection is verified
-  // against the system's certificates, and where the platform can, also
-  // against those of caFile (a PEM file; "" for none). Safe on several
-  // threads at once.
-  virtual Outcome Load(const std::string& url, const std::string& caFile, const Cancel& cancel) = 0;
+  // it is done, fails, cancel says so, or it waits longer than limits allow.
+  // A secure connection is verified against the system's certificates, and
+  // where the platform can, also against those of caFile (a PEM file; "" for
+  // none). Safe on several threads at once.
+  virtual Outcome Load(const std::string& url, const std::string& caFile, const Limits& limits,
+                       const Cancel& cancel) = 0;
 };
 
 // The platform's stack for the life of the process, set up on first use on

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/files_os.h"
@@ -73,6 +74,11 @@ Text FullPath(const Text& path) {
   if (::getcwd(cwd.data(), cwd.size()) == nullptr) posix::ThrowErrno(errno);
   cwd.resize(std::strlen(cwd.c_str()));
   return posix::FromNativeName(cwd) + (cwd == "/" ? u"" : u"/") + path;
+}
+
+Text EnvironmentValue(const Text& name) {
+  const char* value = std::getenv(posix::NativeArgument(name).c_str());
+  return value != nullptr ? posix::FromNativeName(value) : Text();
 }
 
 }  // namespace fl

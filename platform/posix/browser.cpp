@@ -28,6 +28,10 @@ namespace helper = posix::http;
 using helper::Frame;
 using helper::Received;
 
+// How long a helper may be silent when it answers a lookup or says it is
+// ready; a load says its own.
+const std::chrono::seconds kSilence{Limits().silenceSeconds};
+
 // Forks every helper from a thread of its own that lasts as long as the
 // process: a child's parent-death signal follows the thread that forked it,
 // and a navigation's thread ends with its load. One, never destroyed.
@@ -101,10 +105,11 @@ class Child {
 
   // With use held: the next answer other than "still working". Ends the
   // child and says why when there is none.
-  bool Receive(Frame* answer, std::string* why, const Cancel* cancel = nullptr) {
+  bool Receive(Frame* answer, std::string* why, std::chrono::seconds silence = kSilence,
+               const Cancel* cancel = nullptr) {
     std::string bytes;
     for (;;) {
-      const Received got = helper::Receive(started_.socket, &bytes, cancel);
+      const Received got = helper::Receive(started_.socket, &bytes, silence, cancel);
       if (got == Received::kFrame && !bytes.empty() && bytes[0] == helper::kWorking) continue;
       if (got == Received::kFrame) {
         *answer = Frame(std::move(bytes));
@@ -199,7 +204,8 @@ class ChildStack final : public Stack {
   // Starts the first helper; why says why it could not, empty when it did.
   explicit ChildStack(std::string* why) { Current(why); }
 
-  Outcome Load(const std::string& url, const std::string& caFile, const Cancel& cancel) override {
+  Outcome Load(const std::string& url, const std::string& caFile, const Limits& limits,
+               const Cancel& cancel) override {
     Outcome outcome;
     for (;;) {
       std::shared_ptr<Child> child = Current(&outcome.error);
@@ -215,10 +221,11 @@ class ChildStack final : public Stack {
       if (child->Ended()) continue;
       Frame answer('\0');
       std::uint64_t handle = 0;
-      if (!child->Send(helper::LoadRequest(url, caFile))) {
+      if (!child->Send(helper::LoadRequest(url, caFile, limits))) {
         child->End();
         outcome.error = helper::kEnded;
-      } else if (child->Receive(&answer, &outcome.error, &cancel)) {
+      } else if (child->Receive(&answer, &outcome.error,
+                                std::chrono::seconds(limits.silenceSeconds), &cancel)) {
         if (answer.Kind() == helper::kNode && answer.Next(&handle)) {
           outcome.document = std::make_shared<ChildNode>(child, handle);
         } else if (answer.Kind() != helper::kFailed || !answer.Next(&outcome.error)) {

@@ -23,10 +23,11 @@ using Clock = std::chrono::steady_clock;
 // Beyond any page (16 MiB) and its texts: a longer frame is a broken one.
 constexpr std::uint32_t kLargestFrame = std::uint32_t{64} << 20;
 
-// Reads size bytes. limited: gives up after kSilenceLimit without a byte;
-// otherwise waits as long as it takes.
+// Reads size bytes, giving up after silence without a byte; a silence of
+// zero waits as long as it takes.
 Received ReadExactly(int fd, char* to, std::size_t size, const fl::http::Cancel* cancel,
-                     bool limited) {
+                     std::chrono::seconds silence) {
+  const bool limited = silence.count() > 0;
   Clock::time_point lastWord = Clock::now();
   while (size > 0) {
     if (cancel != nullptr && (*cancel)()) return Received::kCancelled;
@@ -34,7 +35,7 @@ Received ReadExactly(int fd, char* to, std::size_t size, const fl::http::Cancel*
     const int ready = ::poll(&wait, 1, cancel != nullptr ? 50 : limited ? 1000 : -1);
     if (ready < 0 && errno != EINTR) return Received::kClosed;
     if (ready <= 0) {
-      if (limited && Clock::now() - lastWord >= kSilenceLimit) return Received::kSilent;
+      if (limited && Clock::now() - lastWord >= silence) return Received::kSilent;
       continue;
     }
     const ssize_t got = ::read(fd, to, size);
@@ -47,13 +48,14 @@ Received ReadExactly(int fd, char* to, std::size_t size, const fl::http::Cancel*
   return Received::kFrame;
 }
 
-Received ReadFrame(int fd, std::string* frame, const fl::http::Cancel* cancel, bool limited) {
+Received ReadFrame(int fd, std::string* frame, const fl::http::Cancel* cancel,
+                   std::chrono::seconds silence) {
   std::uint32_t size = 0;
-  Received got = ReadExactly(fd, reinterpret_cast<char*>(&size), sizeof size, cancel, limited);
+  Received got = ReadExactly(fd, reinterpret_cast<char*>(&size), sizeof size, cancel, silence);
   if (got != Received::kFrame) return got;
   if (size == 0 || size > kLargestFrame) return Received::kClosed;
   frame->assign(size, '\0');
-  return ReadExactly(fd, frame->data(), size, cancel, limited);
+  return ReadExactly(fd, frame->data(), size, cancel, silence);
 }
 
 // The child's side.
@@ -90,7 +92,11 @@ bool Answer(const FirstLoadHttpApi* api, int fd, Frame& request) {
   switch (request.Kind()) {
     case kLoad: {
       std::string caFile;
-      if (!request.Next(&text) || !request.Next(&caFile) || !request.Next(&handle)) return false;
+      std::uint64_t connect = 0, stall = 0;
+      if (!request.Next(&text) || !request.Next(&caFile) || !request.Next(&connect) ||
+          !request.Next(&stall) || !request.Next(&handle)) {
+        return false;
+      }
       // The module reads proxies and more from the environment, which is the
       // program's as it is now, not as it was when the child was forked.
       ::clearenv();
@@ -104,8 +110,8 @@ bool Answer(const FirstLoadHttpApi* api, int fd, Frame& request) {
       }
       const Serving serving{fd, Clock::now()};
       char* why = nullptr;
-      FirstLoadHttpNode* page =
-          api->load(text.c_str(), caFile.c_str(), &StillWorking, &serving, &why);
+      FirstLoadHttpNode* page = api->load(text.c_str(), caFile.c_str(), static_cast<int>(connect),
+                                          static_cast<int>(stall), &StillWorking, &serving, &why);
       Frame answer = page != nullptr ? std::move(Frame(kNode).Number(HandleOf(page)))
                                      : std::move(Frame(kFailed).Text(why ? why : "out of memory"));
       api->freeText(why);
@@ -146,7 +152,7 @@ bool Answer(const FirstLoadHttpApi* api, int fd, Frame& request) {
   }
   if (!Send(fd, Frame(kReady))) ::_exit(0);
   std::string bytes;
-  while (ReadFrame(fd, &bytes, nullptr, false) == Received::kFrame) {
+  while (ReadFrame(fd, &bytes, nullptr, std::chrono::seconds(0)) == Received::kFrame) {
     Frame request(std::move(bytes));
     if (!Answer(api, fd, request)) break;
   }
@@ -213,9 +219,12 @@ bool Send(int fd, const Frame& frame) {
   return true;
 }
 
-Frame LoadRequest(const std::string& url, const std::string& caFile) {
+Frame LoadRequest(const std::string& url, const std::string& caFile,
+                  const fl::http::Limits& limits) {
   Frame request(kLoad);
   request.Text(url).Text(caFile);
+  request.Number(static_cast<std::uint64_t>(limits.connectSeconds));
+  request.Number(static_cast<std::uint64_t>(limits.stallSeconds));
   std::uint64_t count = 0;
   for (char** variable = environ; *variable != nullptr; ++variable) ++count;
   request.Number(count);
@@ -223,8 +232,9 @@ Frame LoadRequest(const std::string& url, const std::string& caFile) {
   return request;
 }
 
-Received Receive(int fd, std::string* frame, const fl::http::Cancel* cancel) {
-  return ReadFrame(fd, frame, cancel, true);
+Received Receive(int fd, std::string* frame, std::chrono::seconds silence,
+                 const fl::http::Cancel* cancel) {
+  return ReadFrame(fd, frame, cancel, silence);
 }
 
 Helper StartHelper() {

@@ -17,7 +17,8 @@
 
 namespace fl::posix::http {
 
-// Requests, parent to child: load (url, caFile, the environment), member (node, name),
+// Requests, parent to child: load (url, caFile, the connect and stall limits,
+// the environment), member (node, name),
 // value (node) and release (node), the one without an answer.
 inline constexpr char kLoad = 'L';
 inline constexpr char kMember = 'M';
@@ -35,10 +36,9 @@ inline constexpr char kLookup = 'K';
 inline constexpr char kText = 'T';
 
 // The child says it still works at least this often while a page loads (the
-// module asks whether to cancel at least once a second) ...
+// module asks whether to cancel at least once a second), and is given up on
+// after the limits' silenceSeconds without a word.
 inline constexpr std::chrono::milliseconds kWorkingEvery{1000};
-// ... and is given up on after this long without a word.
-inline constexpr std::chrono::seconds kSilenceLimit{60};
 
 inline constexpr char kEnded[] = "the HTTP helper process ended unexpectedly";
 inline constexpr char kSilent[] = "the HTTP helper process stopped answering";
@@ -63,16 +63,18 @@ class Frame {
 };
 
 // A load, with the program's environment as it is now.
-Frame LoadRequest(const std::string& url, const std::string& caFile);
+Frame LoadRequest(const std::string& url, const std::string& caFile,
+                  const fl::http::Limits& limits);
 
 // Writes the whole frame; false when the other end is gone.
 bool Send(int fd, const Frame& frame);
 
 enum class Received { kFrame, kClosed, kSilent, kCancelled };
 
-// Reads one frame, waiting at most kSilenceLimit for each part of it; with
-// cancel, asks it every 50 ms meanwhile.
-Received Receive(int fd, std::string* frame, const fl::http::Cancel* cancel = nullptr);
+// Reads one frame, waiting at most silence for each part of it; with cancel,
+// asks it every 50 ms meanwhile.
+Received Receive(int fd, std::string* frame, std::chrono::seconds silence,
+                 const fl::http::Cancel* cancel = nullptr);
 
 struct Helper {
   pid_t pid = -1;

@@ -132,4 +132,16 @@ void WriteStandardError(const Text& line) {
   }
 }
 
+Text EnvironmentValue(const Text& name) {
+  const std::wstring wide = win32::Wide(name);
+  std::wstring value(64, L'\0');
+  for (;;) {
+    const DWORD n =
+        GetEnvironmentVariableW(wide.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (n == 0) return Text();
+    if (n < value.size()) return win32::FromWide(value.data(), n);
+    value.resize(n);
+  }
+}
+
 }  // namespace fl

@@ -7,8 +7,18 @@
 
 namespace fl {
 
+namespace {
+
+LANGID gLanguage = 0;
+
+}  // namespace
+
+void win32::ChooseTextLanguage(LANGID language) {
+  gLanguage = language;
+}
+
 Text CatalogueText(const Text& msgid) {
-  const LANGID language = GetUserDefaultUILanguage();
+  const LANGID language = gLanguage != 0 ? gLanguage : GetUserDefaultUILanguage();
   for (int i = 0; i < win32::kCatalogueSize; ++i) {
     const win32::CatalogueEntry& e = win32::kCatalogue[i];
     if (e.primaryLanguage == PRIMARYLANGID(language) &&

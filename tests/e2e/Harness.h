@@ -1,5 +1,5 @@
 // Runs of the installed utility: application folders, the example feature
-// service on the tests' fixed port, and the program run as a user runs it.
+// service on a port of its own, and the program run as a user runs it.
 #pragma once
 
 #include <fcntl.h>
@@ -28,7 +28,6 @@ using test::WriteBytes;
 
 inline const fs::path kBuild = FIRSTLOAD_BUILD_DIR;
 inline const fs::path kSource = FIRSTLOAD_SOURCE_DIR;
-inline const int kPort = FIRSTLOAD_TEST_SERVICE_PORT;
 
 // argv as this machine runs it: a build for another machine goes through
 // its emulator (FIRSTLOAD_EMULATOR, which CMake names once).
@@ -43,16 +42,14 @@ struct Outcome {
   long maxRssKb = 0;  // peak memory of the process
 };
 
-// Runs a program headless, with no proxy, with a time limit; returns its exit
-// status and standard error.
-inline Outcome RunProgram(const std::vector<std::string>& argv, int timeoutSeconds = 90) {
-  int errPipe[2];
-  EXPECT_EQ(pipe(errPipe), 0);
+// Starts a program headless, with no proxy but the NAME=value settings of
+// env, its standard error into errFd (/dev/null when -1).
+inline pid_t StartProgram(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& env = {}, int errFd = -1) {
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(errPipe[1], 2);
-    close(errPipe[0]);
-    close(errPipe[1]);
+    dup2(errFd >= 0 ? errFd : open("/dev/null", O_WRONLY), 2);
+    if (errFd > 2) close(errFd);
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     // No proxy, of the machine's or the desktop's, stands between the run and
@@ -62,12 +59,23 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, int timeoutSecon
       unsetenv(name);
     }
     setenv("no_proxy", "127.0.0.1,localhost", 1);
+    for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
   }
+  return pid;
+}
+
+// Runs a program as StartProgram does, with a time limit; returns its exit
+// status and standard error.
+inline Outcome RunProgram(const std::vector<std::string>& argv, int timeoutSeconds = 90,
+                          const std::vector<std::string>& env = {}) {
+  int errPipe[2];
+  EXPECT_EQ(pipe2(errPipe, O_CLOEXEC), 0);
+  const pid_t pid = StartProgram(argv, env, errPipe[1]);
   close(errPipe[1]);
   Outcome out;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
@@ -94,7 +102,8 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, int timeoutSecon
   return out;
 }
 
-// The example feature service on the port the tests' FirstLoad asks.
+// The example feature service on a port the system chose, which the tests'
+// FirstLoad asks while the service runs (FIRSTLOAD_TEST_SERVICE_PORT).
 class Service {
  public:
   explicit Service(const std::string& answer, const fs::path& log) {
@@ -106,9 +115,8 @@ class Service {
       close(outPipe[0]);
       close(outPipe[1]);
       const std::string script = (kSource / "tools" / "feature_service.py").string();
-      const std::string port = std::to_string(kPort);
-      execlp("python3", "python3", script.c_str(), "--port", port.c_str(), "--answer",
-             answer.c_str(), "--log", log.c_str(), static_cast<char*>(nullptr));
+      execlp("python3", "python3", script.c_str(), "--port", "0", "--answer", answer.c_str(),
+             "--log", log.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(outPipe[1]);
@@ -117,9 +125,11 @@ class Service {
     pollfd p{outPipe[0], POLLIN, 0};
     while (poll(&p, 1, 10000) > 0 && read(outPipe[0], &ch, 1) == 1 && ch != '\n') line += ch;
     close(outPipe[0]);
-    EXPECT_EQ(line, "PORT " + std::to_string(kPort)) << "the example service did not start";
+    EXPECT_EQ(line.rfind("PORT ", 0), 0u) << "the example service did not start: " << line;
+    setenv("FIRSTLOAD_TEST_SERVICE_PORT", line.substr(line.find(' ') + 1).c_str(), 1);
   }
   ~Service() {
+    unsetenv("FIRSTLOAD_TEST_SERVICE_PORT");
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
@@ -129,12 +139,14 @@ class Service {
 };
 
 // An installed application folder with a setup record and a stand-in
-// download program that records how it was started.
+// download program that records how it was started; the tests' build of
+// FirstLoad unless another is named.
 class AppFolder {
  public:
-  AppFolder() : dir_(tmp_.Path() / "app") {
+  explicit AppFolder(const fs::path& program = kBuild / "testhost" / "FirstLoad")
+      : dir_(tmp_.Path() / "app") {
     fs::create_directory(dir_);
-    fs::copy_file(kBuild / "testhost" / "FirstLoad", dir_ / "FirstLoad");
+    fs::copy_file(program, dir_ / "FirstLoad");
     fs::copy_file(kBuild / "libFirstLoadHttp.so", dir_ / "libFirstLoadHttp.so");
     fs::copy_file(kBuild / "libFirstLoadGtk.so", dir_ / "libFirstLoadGtk.so");
     fs::create_directory(dir_ / "Update");

@@ -1,17 +1,18 @@
-// The form as Windows lays it out, in the language the process runs in:
-// ctest starts this program once for each shipped language, with the locale
-// Wine takes the user's UI language from.
+// The form as Windows lays it out, in every shipped language and a few that
+// fall back to English, at two DPIs: all in one process, which chooses each
+// language as the user's UI language would give it.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "frmmain/frmmain.h"
 #include "platform/events.h"
 #include "platform/translation.h"
+#include "platform/win32/catalogue.h"
 #include "platform/window.h"
 
 namespace fl {
@@ -19,29 +20,43 @@ namespace {
 
 constexpr char16_t kEnglishLine[] = u"Connecting to Zelvan's website. Please Wait......";
 
-// The run's language as the messages locale names it, which Wine reads as
-// setlocale does: "C" and English keep the line.
-bool TranslatedHere() {
-  std::string name = "C";
-  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(variable);
-    if (value != nullptr && *value != '\0') {
-      name = value;
-      break;
-    }
-  }
-  return name.rfind("C", 0) != 0 && name != "POSIX" && name.rfind("en", 0) != 0;
-}
+struct Language {
+  const char* name;
+  LANGID id;
+  bool translated;
+};
+
+constexpr Language kLanguages[] = {
+    {"de", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), true},
+    {"de_AT", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN_AUSTRIAN), true},
+    {"fr", MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), true},
+    {"es", MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN), true},
+    {"it", MAKELANGID(LANG_ITALIAN, SUBLANG_ITALIAN), true},
+    {"pt_BR", MAKELANGID(LANG_PORTUGUESE, SUBLANG_PORTUGUESE_BRAZILIAN), true},
+    {"pt_PT", MAKELANGID(LANG_PORTUGUESE, SUBLANG_PORTUGUESE), false},
+    {"pl", MAKELANGID(LANG_POLISH, SUBLANG_DEFAULT), true},
+    {"ru", MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), true},
+    {"ja", MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), true},
+    {"zh_CN", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), true},
+    {"zh_TW", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL), false},
+    {"ko", MAKELANGID(LANG_KOREAN, SUBLANG_KOREAN), true},
+    {"en_US", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), false},
+    {"fi", MAKELANGID(LANG_FINNISH, SUBLANG_DEFAULT), false},
+};
 
 // At a DPI, the label holds the whole line as DrawText measures it in the
 // label's font, and the form grows by what the label lacks and no more; a
 // line that fits keeps the form's size. Another DPI comes as a move to
 // another monitor would bring it.
-class LineOnScreen : public testing::TestWithParam<int> {};
+class LineOnScreen : public testing::TestWithParam<std::tuple<Language, int>> {
+ protected:
+  void TearDown() override { win32::ChooseTextLanguage(0); }
+};
 
 TEST_P(LineOnScreen, ShowsTheWholeLine) {
-  const int dpi = GetParam();
-  auto px = [dpi](int twips) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); };
+  const auto& [language, dpi] = GetParam();
+  win32::ChooseTextLanguage(language.id);
+  auto px = [dpi = dpi](int twips) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); };
   frmmain::Show();
   DoEvents();
   HWND form = reinterpret_cast<HWND>(frmmain::hWnd());
@@ -57,7 +72,7 @@ TEST_P(LineOnScreen, ShowsTheWholeLine) {
   frmmain::Unload();
   DoEvents();
 
-  EXPECT_EQ(UserText(kEnglishLine) != kEnglishLine, TranslatedHere());
+  EXPECT_EQ(UserText(kEnglishLine) != kEnglishLine, language.translated);
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(shown)), UserText(kEnglishLine));
   ASSERT_GT(e.textWidth, 0);
   EXPECT_LE(e.textWidth, e.labelWidth);
@@ -72,9 +87,11 @@ TEST_P(LineOnScreen, ShowsTheWholeLine) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpi, LineOnScreen, testing::Values(96, 144),
-                         [](const testing::TestParamInfo<int>& info) {
-                           return std::to_string(info.param);
+INSTANTIATE_TEST_SUITE_P(Languages, LineOnScreen,
+                         testing::Combine(testing::ValuesIn(kLanguages), testing::Values(96, 144)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::to_string(std::get<1>(info.param));
                          });
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """FirstLoad.exe and recordfile.exe as they ship, under Wine.
 
-  test_release.py --build BUILD_DIR --port PORT --version VERSION [unittest options]
+  test_release.py --build BUILD_DIR --version VERSION [unittest options]
 
 Checks the programs' headers and resources (no exports, no import library,
 the version resource and the manifest), the form laid out at 144 DPI, the
@@ -21,7 +21,7 @@ import time
 import unittest
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-BUILD = PORT = VERSION = None
+BUILD = VERSION = None
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 
 
@@ -99,10 +99,12 @@ class OnAHighDpiDisplay(unittest.TestCase):
             setup_record(app, "Ostra-VKP", "Photo Tools")
             service = subprocess.Popen(
                 [sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"),
-                 "--port", str(PORT), "--delay", "30"], stdout=subprocess.PIPE)
+                 "--port", "0", "--delay", "30"], stdout=subprocess.PIPE)
             run = None
             try:
-                self.assertEqual(service.stdout.readline().strip(), b"PORT %d" % PORT)
+                said = service.stdout.readline().split()
+                self.assertEqual(said[:1], [b"PORT"])
+                env["FIRSTLOAD_TEST_SERVICE_PORT"] = said[1].decode()
                 run = subprocess.Popen(["wine", os.path.join(app, "FirstLoad.exe")], env=env,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 windows = ""
@@ -127,13 +129,12 @@ class OnAHighDpiDisplay(unittest.TestCase):
 
 
 def main():
-    global BUILD, PORT, VERSION
+    global BUILD, VERSION
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
-    parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--version", required=True)
     args, rest = parser.parse_known_args()
-    BUILD, PORT, VERSION = os.path.abspath(args.build), args.port, args.version
+    BUILD, VERSION = os.path.abspath(args.build), args.version
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

@@ -1,8 +1,10 @@
 // What Windows tells about a program, for the tests under Wine:
 //   wininfo exe FILE   its version strings and its manifest
-//   wininfo windows    every top-level window: process, class, visibility and
-//                      title; for the form, its client area and its label
-//                      with its text; for a message box, its text
+//   wininfo windows [FOLDER]
+//                      every top-level window (of a program in FOLDER):
+//                      process, class, visibility and title; for the form,
+//                      its client area and its label with its text; for a
+//                      message box, its text
 #include <windows.h>
 
 #include <cstdio>
@@ -12,8 +14,8 @@
 namespace {
 
 void PrintUtf8(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
                       nullptr, nullptr);
@@ -27,8 +29,8 @@ int Exe(const wchar_t* file) {
   if (size == 0 || !GetFileVersionInfoW(file, 0, size, info.data())) {
     std::puts("no version resource");
   } else {
-    for (const wchar_t* name : {L"CompanyName", L"ProductName", L"FileDescription",
-                                L"FileVersion", L"ProductVersion"}) {
+    for (const wchar_t* name :
+         {L"CompanyName", L"ProductName", L"FileDescription", L"FileVersion", L"ProductVersion"}) {
       void* value = nullptr;
       UINT length = 0;
       const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
@@ -49,12 +51,26 @@ int Exe(const wchar_t* file) {
   return 0;
 }
 
-BOOL CALLBACK Each(HWND window, LPARAM) {
+// The file a process runs, empty when it cannot be asked.
+std::wstring ImageOf(DWORD pid) {
+  std::wstring image(MAX_PATH, L'\0');
+  DWORD size = MAX_PATH;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return L"";
+  if (!QueryFullProcessImageNameW(process, 0, image.data(), &size)) size = 0;
+  CloseHandle(process);
+  image.resize(size);
+  return image;
+}
+
+BOOL CALLBACK Each(HWND window, LPARAM folder) {
   wchar_t title[512] = L"", kind[256] = L"";
   GetWindowTextW(window, title, 512);
   GetClassNameW(window, kind, 256);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
+  const auto* in = reinterpret_cast<const std::wstring*>(folder);
+  if (!in->empty() && _wcsnicmp(ImageOf(pid).c_str(), in->c_str(), in->size()) != 0) return TRUE;
   PrintUtf8(std::to_wstring(pid) + L"|" + kind + L"|" + (IsWindowVisible(window) ? L"1" : L"0") +
             L"|" + title + L"\n");
   if (std::wstring(kind) == L"FirstLoadForm") {
@@ -88,9 +104,16 @@ int main() {
   LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
   if (count >= 3 && std::wstring(args[1]) == L"exe") return Exe(args[2]);
   if (count >= 2 && std::wstring(args[1]) == L"windows") {
-    EnumWindows(Each, 0);
+    // A folder's full path, with its separator, begins the name of each file in it.
+    std::wstring folder;
+    if (count >= 3) {
+      folder.resize(MAX_PATH);
+      folder.resize(GetFullPathNameW(args[2], MAX_PATH, folder.data(), nullptr));
+      if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+    }
+    EnumWindows(Each, reinterpret_cast<LPARAM>(&folder));
     return 0;
   }
-  std::fputs("usage: wininfo exe FILE | wininfo windows\n", stderr);
+  std::fputs("usage: wininfo exe FILE | wininfo windows [FOLDER]\n", stderr);
   return 2;
 }

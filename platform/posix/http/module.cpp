@@ -29,10 +29,14 @@ char* CopyText(const std::string& text) {
 }
 
 // Nothing throws out of the module: a failure to allocate is a failed call.
-FirstLoadHttpNode* Load(const char* url, const char* caFile, int (*cancelled)(const void* context),
-                        const void* context, char** why) {
+FirstLoadHttpNode* Load(const char* url, const char* caFile, int connectSeconds, int stallSeconds,
+                        int (*cancelled)(const void* context), const void* context, char** why) {
   try {
-    fl::http::Outcome outcome = gStack->Load(url, caFile, fl::http::Cancel{cancelled, context});
+    fl::http::Limits limits;
+    limits.connectSeconds = connectSeconds;
+    limits.stallSeconds = stallSeconds;
+    fl::http::Outcome outcome =
+        gStack->Load(url, caFile, limits, fl::http::Cancel{cancelled, context});
     if (outcome.document) return new FirstLoadHttpNode{std::move(outcome.document)};
     *why = CopyText(outcome.error);
   } catch (const std::exception&) {

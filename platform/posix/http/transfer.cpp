@@ -104,8 +104,8 @@ namespace {
 
 // One try at url, through proxy ("" for none).
 std::string FetchThrough(const std::string& url, const std::string& proxy,
-                         const std::string& caFile, const Cancel& cancel, Response* response,
-                         bool* unreachable) {
+                         const std::string& caFile, const Limits& limits, const Cancel& cancel,
+                         Response* response, bool* unreachable) {
   std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
   if (!curl) return "libcurl could not start a transfer";
   // Nothing is cached on this side, and no cache on the way may answer.
@@ -150,9 +150,9 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
   set(CURLOPT_COOKIEFILE, "");
   set(CURLOPT_FAILONERROR, 1L);
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBody));
-  set(CURLOPT_CONNECTTIMEOUT, 30L);
+  set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits.connectSeconds));
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, 60L);
+  set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallSeconds));
   set(CURLOPT_NOSIGNAL, 1L);
   // A cancelled transfer must not wait for a name lookup that hangs.
   set(CURLOPT_QUICK_EXIT, 1L);
@@ -193,15 +193,15 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
 
 }  // namespace
 
-std::string Fetch(const std::string& url, const std::string& caFile, const Cancel& cancel,
-                  Response* response) {
+std::string Fetch(const std::string& url, const std::string& caFile, const Limits& limits,
+                  const Cancel& cancel, Response* response) {
   std::string why;
   // The next proxy is tried only when one could not be reached at all.
   for (const std::string& proxy : ProxiesFor(url, cancel)) {
     if (cancel()) return "cancelled";
     *response = Response{};
     bool unreachable = false;
-    why = FetchThrough(url, proxy, caFile, cancel, response, &unreachable);
+    why = FetchThrough(url, proxy, caFile, limits, cancel, response, &unreachable);
     if (!unreachable) break;
   }
   return why;

@@ -20,8 +20,6 @@ namespace fl::http {
 namespace {
 
 constexpr int kMaxRedirects = 20;
-constexpr DWORD kConnectTimeoutMs = 30000;
-constexpr DWORD kStallTimeoutMs = 60000;
 constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                          INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                          INTERNET_FLAG_NO_UI;
@@ -85,14 +83,15 @@ std::string Narrow(const std::wstring& wide) {
 // every call under way on it and its children.
 class Session {
  public:
-  explicit Session(const Cancel& cancel) : cancel_(cancel) {
+  Session(const Limits& limits, const Cancel& cancel) : cancel_(cancel) {
     handle_ = InternetOpenW(L"FirstLoad/" FIRSTLOAD_VERSION_WIDE, INTERNET_OPEN_TYPE_PRECONFIG,
                             nullptr, nullptr, 0);
     if (handle_ == nullptr) return;
-    Set(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+    const DWORD stallMs = static_cast<DWORD>(limits.stallSeconds) * 1000;
+    Set(INTERNET_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(limits.connectSeconds) * 1000);
     Set(INTERNET_OPTION_CONNECT_RETRIES, 1);
-    Set(INTERNET_OPTION_SEND_TIMEOUT, kStallTimeoutMs);
-    Set(INTERNET_OPTION_RECEIVE_TIMEOUT, kStallTimeoutMs);
+    Set(INTERNET_OPTION_SEND_TIMEOUT, stallMs);
+    Set(INTERNET_OPTION_RECEIVE_TIMEOUT, stallMs);
     watcher_ = std::thread([this] { Watch(); });
   }
 
@@ -219,14 +218,14 @@ void StartTransfers() {}
 
 // WinINet verifies against the system's certificates only; caFile is for
 // the tests of platforms that can take one.
-std::string Fetch(const std::string& url, const std::string& /*caFile*/, const Cancel& cancel,
-                  Response* response) {
+std::string Fetch(const std::string& url, const std::string& /*caFile*/, const Limits& limits,
+                  const Cancel& cancel, Response* response) {
   // Where a redirect may lead, RefusedRedirect says for every hop after this.
   const std::string scheme = SchemeOf(url);
   if (scheme != "http" && scheme != "https") {
     return "not an http or https address: " + WithoutUserPart(url);
   }
-  Session session(cancel);
+  Session session(limits, cancel);
   if (session.get() == nullptr) return Reason(GetLastError());
   std::wstring address = Wide(url);
   for (int redirects = 0;; ++redirects) {

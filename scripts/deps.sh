@@ -27,6 +27,10 @@ FIRSTLOAD_PACKAGES=(
 FIRSTLOAD_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64 dpkg-dev wine wine64
 )
+# The display of the tests under Wine has a window manager, as a desktop has.
+FIRSTLOAD_WINDOWS_TEST_PACKAGES=(
+  openbox
+)
 
 # The arm64 build: Debian's cross compiler against the multiarch :arm64
 # libraries, and the emulator that runs its programs and tests.

@@ -819,9 +819,12 @@ class Case:
         windows, display = [], env["DISPLAY"]
         caption = one(run, "caption")
         title = TITLE if caption is None else "^%s$" % re.escape(caption)
+        # Under Wine the display serves other tests too: only this run's
+        # windows, by the process that made them.
+        search = ["search", "--onlyvisible"] + (["--pid", str(process.pid)] if self.wine else [])
 
         def both_shown():
-            windows[:] = xdotool(display, "search", "--onlyvisible", "--name", title).split()
+            windows[:] = xdotool(display, *search, "--name", title).split()
             return len(windows) >= 2
         # A program that has ended shows nothing more.
         self.check(wait_for(lambda: both_shown() or process.poll() is not None, 60, 0.1) and
@@ -832,7 +835,8 @@ class Case:
             # their titles, and the labels inside.
             shown = self.read_out(process, env, "frame,text,alert,message")
         elif "line" in run or "says" in run:
-            shown = subprocess.run(["wine", os.path.join(self.args.build, "wininfo.exe"), "windows"],
+            shown = subprocess.run(["wine", os.path.join(self.args.build, "wininfo.exe"), "windows",
+                                    "Z:" + self.app.replace("/", "\\")],
                                    env=env, capture_output=True, timeout=60).stdout
         if shown is not None:
             shown = shown.decode("utf-8", "replace").splitlines()
@@ -845,7 +849,7 @@ class Case:
         deadline = time.monotonic() + 60
         while process.poll() is None and time.monotonic() < deadline:
             # Return in each window; the form takes no keys.
-            for window in xdotool(display, "search", "--onlyvisible", "--name", title).split():
+            for window in xdotool(display, *search, "--name", title).split():
                 xdotool(display, "windowfocus", "--sync", window)
                 xdotool(display, "key", "--clearmodifiers", "Return")
             time.sleep(0.5)

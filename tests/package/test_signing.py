@@ -353,20 +353,37 @@ class SignedPackage(unittest.TestCase):
             self.assertRegex(verify.stdout, r"Timestamp time: \w+ +\d+ [\d:]+ \d{4} GMT")
 
     def test_the_package_is_the_unsigned_one_plus_signatures(self):
+        # Built afresh from the same commit, this run is also the check that
+        # the packages are reproducible: all but the signatures, and what
+        # names the signed programs, is the unsigned run's to the byte.
+        unsigned_hashes = {}
         for signed, unsigned in zip(self.programs, KEYS["unsigned"]):
             check(["osslsigncode", "remove-signature", "-in", signed, "-out", signed + ".back"])
             self.assertEqual(read(signed + ".back"), read(unsigned), signed)
+            unsigned_hashes[os.path.basename(signed)] = hashlib.sha256(read(unsigned)).hexdigest()
         with zipfile.ZipFile(self.zip) as z, zipfile.ZipFile(KEYS["unsigned_zip"]) as u:
             self.assertEqual(z.namelist(), u.namelist())
+            for mine, theirs in zip(z.infolist(), u.infolist()):
+                self.assertEqual((mine.date_time, mine.external_attr, mine.compress_type),
+                                 (theirs.date_time, theirs.external_attr, theirs.compress_type),
+                                 mine.filename)
             for name in z.namelist():
                 if not name.endswith(".exe") and name != "sbom.cdx.json":
                     self.assertEqual(z.read(name), u.read(name), name)
-            # The bill of materials names the programs as they ship: signed.
-            files = {c["name"]: c["hashes"][0]["content"]
-                     for c in json.loads(z.read("sbom.cdx.json"))["components"]
-                     if c["type"] == "file"}
-            for name in ("FirstLoad.exe", "recordfile.exe"):
-                self.assertEqual(files[name], hashlib.sha256(z.read(name)).hexdigest(), name)
+            # The bill of materials names the programs as they ship: signed;
+            # with the unsigned programs' hashes in their place, and its
+            # serial number (a hash of the rest) aside, it is the unsigned one.
+            sbom = json.loads(z.read("sbom.cdx.json"))
+            for component in sbom["components"]:
+                if component["type"] == "file" and component["name"] in unsigned_hashes:
+                    name = component["name"]
+                    self.assertEqual(component["hashes"][0]["content"],
+                                     hashlib.sha256(z.read(name)).hexdigest(), name)
+                    component["hashes"][0]["content"] = unsigned_hashes[name]
+            theirs = json.loads(u.read("sbom.cdx.json"))
+            for bom in (sbom, theirs):
+                bom.pop("serialNumber")
+            self.assertEqual(sbom, theirs)
         for linux, unsigned in zip(sorted(glob.glob(os.path.join(DIST, "FirstLoad-*-linux-*.tar.gz"))),
                                    KEYS["unsigned_linux"]):
             self.assertEqual(read(linux), read(unsigned), linux)
@@ -396,7 +413,7 @@ class SignedPackage(unittest.TestCase):
         try:
             run(["wineboot", "-i"], env=env)
             release = run([sys.executable, os.path.join(ROOT, "tests", "wine", "test_release.py"),
-                           "--build", self.folder, "--port", "0", "--version", version,
+                           "--build", self.folder, "--version", version,
                            "Programs"], env=env)
             self.assertEqual(release.returncode, 0, "\n".join(
                 line[:300] for line in release.stderr.splitlines()

@@ -75,6 +75,7 @@ ensure_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+  phase_continue
 }
 
 # ensure_arm64: the arm64 architecture and its packages. Without binfmt (as

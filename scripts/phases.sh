@@ -9,6 +9,14 @@ phase() {
   fi
 }
 
+# After a phase of its own (an install), the one it interrupted goes on.
+phase_continue() {
+  [ -s "${FIRSTLOAD_PHASES:-}" ] || return 0
+  local interrupted
+  interrupted=$(tail -n 2 "$FIRSTLOAD_PHASES" | head -n 1 | cut -f 2)
+  printf '%s\t%s\n' "$EPOCHREALTIME" "${interrupted% (continued)} (continued)" >> "$FIRSTLOAD_PHASES"
+}
+
 phase_table() {
   [ -s "${FIRSTLOAD_PHASES:-}" ] || return 0
   awk -F '\t' -v end="$EPOCHREALTIME" '
@@ -19,7 +27,7 @@ phase_table() {
       print "== phase times"
       for (i = 1; i <= NR; i++) {
         took = (i < NR ? start[i + 1] : end) - start[i]
-        printf "%8s  %s\n", clock(took), name[i]
+        if (took >= 0.5 || name[i] !~ / \(continued\)$/) printf "%8s  %s\n", clock(took), name[i]
       }
       printf "%8s  in all\n", clock(end - start[1])
     }' "$FIRSTLOAD_PHASES"

@@ -1,8 +1,8 @@
 // Compiled once per service: the product's build names the real one, the
 // tests local ones. The tests' builds (FIRSTLOAD_TEST_SETTINGS) also take the
 // service's port and shorter limits from the environment, so that their
-// services may listen wherever the system puts them and a stalled transfer
-// fails in seconds; the product's build reads none of it.
+// services may listen wherever the system puts them and a stalled or endless
+// load fails in seconds; the product's build reads none of it.
 #include "frmmain/frmmain.h"
 
 #if !defined(FIRSTLOAD_FEATURE_SERVICE_HOST) || !defined(FIRSTLOAD_FEATURE_SERVICE_SCHEME)
@@ -60,8 +60,11 @@ http::Limits FeatureServiceLimits() {
   http::Limits limits;
 #ifdef FIRSTLOAD_TEST_SETTINGS
   if (const int stall = TestSetting(u"FIRSTLOAD_TEST_STALL_SECONDS")) limits.stallSeconds = stall;
-  if (const int silence = TestSetting(u"FIRSTLOAD_TEST_SILENCE_SECONDS")) {
-    limits.silenceSeconds = silence;
+  if (const int deadline = TestSetting(u"FIRSTLOAD_TEST_DEADLINE_SECONDS")) {
+    limits.deadlineSeconds = deadline;
+  }
+  if (const int discovery = TestSetting(u"FIRSTLOAD_TEST_DISCOVERY_SECONDS")) {
+    limits.discoverySeconds = discovery;
   }
 #endif
   return limits;

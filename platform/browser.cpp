@@ -113,11 +113,23 @@ struct WebBrowser::Impl {
     return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
   }
 
-  static void Run(http::Stack* stack, std::string url, std::string caFile, http::Limits limits,
+  static void Run(std::string url, std::string caFile, http::Limits limits,
                   std::shared_ptr<Navigation> nav, std::weak_ptr<Impl> owner,
                   std::uint64_t generation) {
-    http::Outcome outcome =
-        stack->Load(url, caFile, limits, http::Cancel{&Cancelled, &nav->cancel});
+    http::Outcome outcome;
+    // Started here, not on the user-interface thread, so that the window is
+    // drawn and answers while a module loads or a library sets itself up.
+    http::Stack* stack = nullptr;
+    try {
+      stack = &http::PlatformStack();
+    } catch (const Failure& failure) {
+      outcome.error = "the HTTP stack could not be started: " + std::string(failure.what());
+    } catch (const std::exception&) {
+      outcome.error = "the HTTP stack could not be started: out of memory";
+    }
+    if (stack != nullptr) {
+      outcome = stack->Load(url, caFile, limits, http::Cancel{&Cancelled, &nav->cancel});
+    }
     if (!nav->cancel) {
       PostEvent([nav, owner = std::move(owner), generation, outcome = std::move(outcome)] {
         nav->ReleaseSource();
@@ -139,7 +151,6 @@ WebBrowser::~WebBrowser() {
 // Nothing is ever cached, so the no-read and no-write flags hold whatever
 // flags say.
 void WebBrowser::Navigate(const Text& address, std::int32_t /*flags*/) {
-  http::Stack* stack = &http::PlatformStack();  // fails before anything changes
   impl_->Cancel();
   impl_->JoinFinished(false);
   impl_->document.reset();
@@ -150,8 +161,8 @@ void WebBrowser::Navigate(const Text& address, std::int32_t /*flags*/) {
   const std::uint64_t generation = impl_->generation;
   AddEventSource();
   try {
-    nav->thread = std::thread(&Impl::Run, stack, ToUtf8(address), ToUtf8(TrustedCaFile), Limits,
-                              nav, std::weak_ptr<Impl>(impl_), generation);
+    nav->thread = std::thread(&Impl::Run, ToUtf8(address), ToUtf8(TrustedCaFile), Limits, nav,
+                              std::weak_ptr<Impl>(impl_), generation);
   } catch (const std::system_error&) {
     nav->ReleaseSource();
     Fail(desc::kOutOfMemory);

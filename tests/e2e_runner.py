@@ -37,9 +37,6 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   signals     inherited: started with SIGHUP ignored and SIGUSR1 blocked
   linger      seconds that the started program keeps running
   together    N: N runs start at the same moment (the others' output unread)
-  killed      yes (posix): FirstLoad is killed (SIGKILL) once its HTTP helper
-              maps libcurl and the service has the request; helper: the
-              helper is stopped (SIGSTOP) then, as a hung process would be
   seconds     the run's own time limit; by default 5 (20 windowed, 60
               under Wine)
   tls         trusted: the build that asks https://localhost, trusting the
@@ -59,12 +56,16 @@ around a value keep its outer spaces; \\xNN is a raw byte.
               deny: it refuses everything (403); negotiate: Kerberos, in a
               realm of the case's own where the user alice
               has a ticket, the proxy then named localhost (a KDC of its own);
-              closed: nothing listens there
+              closed: nothing listens there; silent: connections are
+              taken and never answered
   proxy-via   how the run learns of the proxy: env VARIABLE, set to its
               address; gnome MODE, GNOME's settings in a keyfile of the run's
               own (manual: the proxy for http and https; none; auto: a PAC
               file on a port of its own that names the proxy, and no manual
-              one); registry: Wine's ProxyEnable and ProxyServer in HKCU's
+              one; auto loop: a PAC whose FindProxyForURL never returns;
+              auto silent: a PAC address whose host never answers; wpad:
+              no PAC address, so that WPAD is asked, and http://wpad/ is a
+              listener on 127.0.0.1:80 that never answers); registry: Wine's ProxyEnable and ProxyServer in HKCU's
               Internet Settings, removed after the run
   credentials ticket: the user's Kerberos ticket (KRB5CCNAME), else none;
               yes: the proxy's address holds the user and the password,
@@ -74,8 +75,6 @@ Every run has none of the proxy variables (http_proxy, HTTPS_PROXY, no_proxy,
 but those the case sets.
 What a run (started from an empty working folder) must do:
   status      its exit status (-9 when killed)
-  helper      yes (posix): a helper process, a fork of FirstLoad's named
-              FirstLoad-http, was seen mapping libcurl
   connecting  yes: the Connecting notice comes first on standard error
   unstored    the reason on the line that says a fetched list could not be
               stored (at the folder's FeatDlods.txt); no such line when absent
@@ -103,9 +102,7 @@ What a run (started from an empty working folder) must do:
               (exactly one, whatever runs together); it holds no descriptor
               past 0-2, and when it lingers it is alive after the run
   log         none, or NetError.log as a pattern where '*' is any text
-and leave nothing else in the folder or the working folder. On posix,
-FirstLoad's own process never maps libcurl or libFirstLoadHttp.so, and none
-of its helpers runs 2 s after it has ended. With credentials,
+and leave nothing else in the folder or the working folder. With credentials,
 neither standard error nor NetError.log may hold the user name or the
 password, as given or percent-encoded.
 """
@@ -212,50 +209,6 @@ def read(path):
     if os.path.exists(path):
         with open(path, "rb") as f:
             return f.read()
-
-
-class Helpers(threading.Thread):
-    """Watches a posix run's FirstLoad: whether it maps the HTTP libraries
-    itself, and its HTTP helpers (children that are forks of it, named
-    FirstLoad-http): those seen, by start time, and those seen mapping
-    libcurl."""
-
-    def __init__(self, pid):
-        super().__init__(daemon=True)
-        self.pid, self.seen, self.mapped, self.own = pid, {}, set(), False
-        self.done = threading.Event()
-
-    @staticmethod
-    def started(pid):
-        """The start time of a running process, None for one gone or a zombie."""
-        stat = read("/proc/%d/stat" % pid)
-        fields = stat and stat[stat.rfind(b")") + 2:].split()
-        return fields[19] if fields and fields[0] != b"Z" else None
-
-    def run(self):
-        command = read("/proc/%d/cmdline" % self.pid)
-        while not self.done.is_set():
-            maps = read("/proc/%d/maps" % self.pid) or b""
-            self.own = self.own or b"libcurl" in maps or b"libFirstLoadHttp" in maps
-            try:
-                tasks = os.listdir("/proc/%d/task" % self.pid)
-            except OSError:
-                tasks = []
-            for task in tasks:
-                for child in (read("/proc/%d/task/%s/children" % (self.pid, task)) or b"").split():
-                    child = int(child)
-                    # Forked, not started: FirstLoad's command line, and the
-                    # name of the thread that forks the helpers.
-                    if (read("/proc/%d/cmdline" % child) == command and
-                            read("/proc/%d/comm" % child) == b"FirstLoad-http\n"):
-                        self.seen.setdefault(child, self.started(child))
-                        if b"libcurl" in (read("/proc/%d/maps" % child) or b""):
-                            self.mapped.add(child)
-            time.sleep(0.01)
-
-    def running(self):
-        return [pid for pid, began in self.seen.items()
-                if began is not None and self.started(pid) == began]
 
 
 def listens(port):
@@ -432,7 +385,10 @@ class Case:
         self.proxy = "http://127.0.0.1:%d" % self.proxy_port
         self.squid = os.path.join(self.tmp, "squid")
         self.realm = None
-        if one(case, "proxy", "closed") != "closed":
+        if one(case, "proxy", "closed") == "silent":
+            # Connections are taken (into the kernel's backlog), never answered.
+            held.listen(64)
+        elif one(case, "proxy", "closed") != "closed":
             auth = one(case, "proxy").split()[1]
             if auth == "negotiate":
                 # The ticket is for HTTP/localhost, the name the client asks for.
@@ -440,6 +396,32 @@ class Case:
                 self.start_kdc()
             held.close()
             self.start_squid(auth)
+
+    def silent_port(self):
+        """A port where connections are taken and never answered."""
+        held = self.hold_port()
+        held.listen(64)
+        return held.getsockname()[1]
+
+    def silent_wpad(self):
+        """The name wpad, as this case alone sees it, for 127.0.0.1, where port
+        80 takes connections and never answers."""
+        if not os.environ.get("FIRSTLOAD_E2E_NAMESPACE"):
+            raise Skip("WPAD needs a mount namespace of the case's own (root)")
+        hosts = os.path.join(self.tmp, "hosts")
+        with open(hosts, "w") as out:
+            out.write("127.0.0.1 localhost wpad\n")
+        subprocess.run(["mount", "--bind", hosts, "/etc/hosts"], check=True)
+        self.cleanups.append(lambda: subprocess.run(["umount", "/etc/hosts"], **QUIET))
+        held = socket.socket()
+        held.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            held.bind(("127.0.0.1", 80))
+        except OSError as e:
+            held.close()
+            raise Skip("port 80 is not free here: %s" % e)
+        held.listen(64)
+        self.cleanups.append(held.close)
 
     def hold_port(self):
         """A port held, unanswered, until the case ends."""
@@ -553,11 +535,19 @@ class Case:
             pac = os.path.join(self.tmp, "pac")
             # GNOME's own default exempts localhost and 127.0.0.0/8, the service's.
             keyfile = "[system/proxy]\nmode='%s'\nignore-hosts=@as []\n" % what
-            if what == "auto":
+            if what == "auto silent":
+                keyfile = keyfile.replace("'auto silent'", "'auto'")
+                keyfile += "autoconfig-url='http://127.0.0.1:%d/proxy.pac'\n" % self.silent_port()
+            elif what == "wpad":
+                keyfile = keyfile.replace("'wpad'", "'auto'")
+                self.silent_wpad()
+            elif what.startswith("auto"):
+                keyfile = keyfile.replace("'auto loop'", "'auto'")
+                answer = ("for (;;) {}" if what == "auto loop" else
+                          'return "PROXY 127.0.0.1:%d";' % port)
                 os.makedirs(pac, exist_ok=True)
                 with open(os.path.join(pac, "proxy.pac"), "w") as out:
-                    out.write('function FindProxyForURL(url, host) { return "PROXY 127.0.0.1:%d"; }\n'
-                              % port)
+                    out.write("function FindProxyForURL(url, host) { %s }\n" % answer)
                 # libproxy fetches it itself, over plain http, from a port the
                 # system picks, so that no connection of another test holds it.
                 server = self.start(sys.executable, "-u", "-m", "http.server", "--bind",
@@ -761,18 +751,8 @@ class Case:
             preexec_fn=inherit_signals if one(run, "signals") == "inherited" else None)
         reader = threading.Thread(target=lambda: process.stderr and err.extend(process.stderr.read()))
         reader.start()
-        helpers = None if self.wine else Helpers(process.pid)
-        if helpers:
-            helpers.start()
         if closed:
             os.close(out)
-        if helpers and one(run, "killed") in ("yes", "helper"):
-            self.check(wait_for(lambda: helpers.mapped and read(self.requests), 60),
-                       "no helper mapped libcurl and asked the service")
-            if one(run, "killed") == "yes":
-                process.kill()
-            for pid in helpers.mapped if one(run, "killed") == "helper" else ():
-                os.kill(pid, signal.SIGSTOP)
         if windowed and "message" in run:
             self.dismiss(process, env, run)
         try:
@@ -782,14 +762,6 @@ class Case:
             status = process.wait()
             self.check(False, "FirstLoad did not end in time")
         took = time.monotonic() - began
-        if helpers:
-            helpers.done.set()
-            helpers.join(10)
-            self.check(not helpers.own, "FirstLoad's own process mapped the HTTP libraries")
-            self.check(wait_for(lambda: not helpers.running(), 2),
-                       "its HTTP helpers %r run on after it" % helpers.running())
-            if one(run, "helper") == "yes":
-                self.check(bool(helpers.mapped), "no helper of FirstLoad's was seen mapping libcurl")
         limit = float(one(run, "seconds", 60 if self.wine else 20 if windowed else 5))
         self.check(took < limit, "the run took %.1f s, more than %g" % (took, limit))
         for other in others:

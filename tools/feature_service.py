@@ -29,6 +29,7 @@ KIND is one of
 and, to try a client's defences, a hostile or broken service:
   endless       a body that never ends
   drip          a body that drips one byte a minute
+  trickle       a body that trickles two bytes a second, for ever
   loop          a redirect to itself, for ever
   reset         a connection reset in the middle of the body
   badchunk      invalid chunked encoding
@@ -229,6 +230,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"<")
             self.wfile.flush()
             time.sleep(60)
+
+    def hostile_trickle(self):
+        # Above a byte a second, so that no stall limit ends it: 16 MiB would
+        # take months.
+        self.head([("Content-Type", "text/html"), ("Content-Length", str(16 << 20))])
+        while True:
+            self.wfile.write(b"<")
+            self.wfile.flush()
+            time.sleep(0.5)
 
     def hostile_loop(self):
         self.send(302, "", location=self.path)

@@ -2,11 +2,26 @@
 // and the stack that both build on it.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "platform/http/stack.h"
 
 namespace fl::http {
+
+using Clock = std::chrono::steady_clock;
+
+// What a fetch was doing when its load's deadline passed.
+enum class Stage { kDiscovery, kConnecting, kReceiving };
+
+// A load's deadline, and the stage its fetch has reached: the fetch moves
+// the stage on, the load words the reason from it.
+struct Deadline {
+  Clock::time_point at;
+  Stage stage = Stage::kConnecting;
+  bool undiscovered = false;  // discovery ran out of its time; the fetch went direct
+  bool Passed() const { return Clock::now() >= at; }
+};
 
 struct Response {
   std::string body;
@@ -17,13 +32,22 @@ struct Response {
 // fetches.
 void StartTransfers();
 
+// A load that ran out of its deadline of seconds at stage.
+std::string DeadlineReason(int seconds, Stage stage);
+
+// Added to a failure's reason when the desktop's proxy was not found within
+// seconds, so that the load went direct.
+std::string UndiscoveredNote(int seconds);
+
 // GETs url into response, verifying a secure connection and keeping to the
 // limits as Stack::Load says; returns why it failed, or an empty string.
+// cancel also says so once deadline has passed; the fetch keeps
+// deadline->stage up to date.
 std::string Fetch(const std::string& url, const std::string& caFile, const Limits& limits,
-                  const Cancel& cancel, Response* response);
+                  const Cancel& cancel, Deadline* deadline, Response* response);
 
 // The stack every platform hands out: Fetch, then the page parsed. Made once,
-// on the user-interface thread, before any navigation; never deleted.
+// by the first navigation's thread, before it loads a page; never deleted.
 Stack* NewPageStack();
 
 }  // namespace fl::http

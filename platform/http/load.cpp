@@ -5,6 +5,17 @@ namespace fl::http {
 
 namespace {
 
+// The caller's cancel, or the deadline: whichever comes first stops the
+// fetch wherever it waits.
+struct Either {
+  const Cancel& cancel;
+  const Deadline& deadline;
+  static int Cancelled(const void* context) {
+    const auto* either = static_cast<const Either*>(context);
+    return either->cancel() || either->deadline.Passed() ? 1 : 0;
+  }
+};
+
 class PageStack final : public Stack {
  public:
   // The transfer and libxml2 want their global set-up done once, before any
@@ -20,8 +31,18 @@ class PageStack final : public Stack {
     Outcome outcome;
     try {
       Response response;
-      outcome.error = Fetch(url, caFile, limits, cancel, &response);
-      if (!outcome.error.empty()) return outcome;
+      Deadline deadline{Clock::now() + std::chrono::seconds(limits.deadlineSeconds)};
+      const Either either{cancel, deadline};
+      outcome.error =
+          Fetch(url, caFile, limits, Cancel{&Either::Cancelled, &either}, &deadline, &response);
+      if (!outcome.error.empty()) {
+        // Whatever the transfer made of being stopped, the deadline is why.
+        if (!cancel() && deadline.Passed()) {
+          outcome.error = DeadlineReason(limits.deadlineSeconds, deadline.stage);
+        }
+        if (deadline.undiscovered) outcome.error += UndiscoveredNote(limits.discoverySeconds);
+        return outcome;
+      }
       if (cancel()) {
         outcome.error = "cancelled";
         return outcome;
@@ -37,6 +58,19 @@ class PageStack final : public Stack {
 };
 
 }  // namespace
+
+std::string DeadlineReason(int seconds, Stage stage) {
+  const char* underWay = stage == Stage::kDiscovery   ? "discovering the proxy"
+                         : stage == Stage::kReceiving ? "receiving the page"
+                                                      : "connecting";
+  return "no complete page within the load's deadline of " + std::to_string(seconds) +
+         " s (it was " + underWay + ")";
+}
+
+std::string UndiscoveredNote(int seconds) {
+  return "; proxy discovery did not finish within " + std::to_string(seconds) +
+         " s, so the load went direct";
+}
 
 Stack* NewPageStack() {
   return new PageStack;

@@ -53,8 +53,8 @@ class Stack {
                        const Cancel& cancel) = 0;
 };
 
-// The platform's stack for the life of the process, set up on first use on
-// the user-interface thread. Fails (throws Failure) when it cannot be had.
+// The platform's stack for the life of the process, set up on first use by
+// a navigation's thread. Fails (throws Failure) when it cannot be had.
 Stack& PlatformStack();
 
 }  // namespace fl::http

@@ -14,12 +14,13 @@ struct FirstLoadHttpApi {
   // GETs url (UTF-8), following redirects, and parses the page; verifies a
   // secure connection against the system's certificates and those of caFile
   // ("" for none). Blocks until done, failed, cancelled(context) returns
-  // non-zero, or it takes longer to connect than connectSeconds or stays
-  // slower than a byte a second for stallSeconds. The page, or null with
-  // *why set to the reason (free it with freeText).
-  FirstLoadHttpNode* (*load)(const char* url, const char* caFile, int connectSeconds,
-                             int stallSeconds, int (*cancelled)(const void* context),
-                             const void* context, char** why);
+  // non-zero, or it runs past one of the limits (connectSeconds,
+  // stallSeconds, deadlineSeconds, discoverySeconds, as fl::http::Limits
+  // says). The page, or null with *why set to the reason (free it with
+  // freeText).
+  FirstLoadHttpNode* (*load)(const char* url, const char* caFile, const int limits[4],
+                             int (*cancelled)(const void* context), const void* context,
+                             char** why);
   // The document's form or the form's control called name: 0 and *found
   // set, 1 when there is none, 2 when there are several.
   int (*member)(const FirstLoadHttpNode* node, const char* name, FirstLoadHttpNode** found);
@@ -39,6 +40,6 @@ inline constexpr char kModuleFile[] = "libFirstLoadHttp.so";
 inline constexpr char kEntrySymbol[] = "FirstLoadHttpModule";
 // Bumped whenever FirstLoadHttpApi changes shape, so that a stale module is
 // refused rather than called through the wrong table.
-inline constexpr int kInterfaceVersion = 3;
+inline constexpr int kInterfaceVersion = 4;
 
 }  // namespace fl::posix::http

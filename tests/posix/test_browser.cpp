@@ -11,21 +11,17 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <thread>
-#include <tuple>
 
 #include "platform/browser.h"
 #include "platform/events.h"
 #include "platform/failure.h"
 #include "platform/posix/events_posix.h"
-#include "platform/posix/http_process.h"
 #include "platform/version.h"
 #include "tests/TestSupport.h"
 
@@ -167,40 +163,6 @@ std::string FailureOf(const std::function<void()>& op) {
     return U8(f.Description());
   }
   return "";
-}
-
-// /proc's text for this process or another; empty when it is gone.
-std::string ProcText(const std::string& path) {
-  return std::filesystem::exists(path) ? test::ReadBytes(path) : "";
-}
-
-// The running helper: the child of this process that maps the HTTP module.
-pid_t HttpHelper() {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string stat = ProcText(entry.path() / "stat");
-    // Empty for a process of the machine's that ended meanwhile.
-    const size_t command = stat.rfind(')');
-    if (command == std::string::npos) continue;
-    std::istringstream fields(stat.substr(command + 1));
-    std::string state;
-    pid_t parent = 0;
-    if (fields >> state >> parent && parent == getpid() && state != "Z" &&
-        ProcText(entry.path() / "maps").find("libFirstLoadHttp.so") != std::string::npos) {
-      return std::stoi(name);
-    }
-  }
-  return -1;
-}
-
-// Ended and reaped: no zombie is left either.
-bool Gone(pid_t pid) {
-  for (auto deadline = Clock::now() + 10s; Clock::now() < deadline;) {
-    if (kill(pid, 0) != 0) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
 }
 
 class Browser : public ::testing::Test {
@@ -494,14 +456,10 @@ TEST_F(Browser, EachNavigationRaisesOneEvent) {
 TEST_F(Browser, StopCancelsAndSilences) {
   browser_.Navigate(T(server_.Url("/slow?token=stopped")), kFlags);
   ASSERT_TRUE(server_.Says("START stopped"));
-  const pid_t helper = HttpHelper();
   browser_.Stop();
   EXPECT_FALSE(browser_.Busy());
   EXPECT_FALSE(EventSourcesActive());
   EXPECT_TRUE(server_.Says("ABORT stopped"));
-  // The load is cancelled by ending its helper.
-  EXPECT_GT(helper, 0);
-  EXPECT_TRUE(Gone(helper));
 
   // An event already queued when its navigation is stopped does nothing.
   browser_.Navigate(T(server_.Url(PageTarget(Form1("")))), kFlags);
@@ -525,69 +483,24 @@ TEST_F(Browser, StopCancelsAndSilences) {
   EXPECT_FALSE(EventSourcesActive());
 }
 
-TEST_F(Browser, TheHttpStackRunsInAHelperProcess) {
-  ASSERT_EQ(LoadFrom(PageTarget(Form1("<input name=txtvalue value=first>"))), "C");
-  const std::string maps = ProcText("/proc/self/maps");
-  EXPECT_EQ(maps.find("libcurl"), std::string::npos);
-  EXPECT_EQ(maps.find("libFirstLoadHttp.so"), std::string::npos);
-  const pid_t helper = HttpHelper();
-  ASSERT_GT(helper, 0);
-  EXPECT_NE(ProcText("/proc/" + std::to_string(helper) + "/maps").find("libcurl"),
-            std::string::npos);
-  EXPECT_EQ(Value(), "first");
-  // It serves the next load too, in the environment of the moment.
-  setenv("http_proxy", server_.Url("").c_str(), 1);
-  std::string events =
-      Load("http://firstload.invalid" + PageTarget(Form1("<input name=txtvalue value=second>")));
-  unsetenv("http_proxy");
-  EXPECT_EQ(events, "C");
-  EXPECT_EQ(Value(), "second");
-  EXPECT_EQ(HttpHelper(), helper);
-  // The descriptors it holds: 0-2 and its socket.
-  std::vector<std::string> fds;
-  for (const auto& fd :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(helper) + "/fd")) {
-    fds.push_back(fd.path().filename());
-  }
-  std::sort(fds.begin(), fds.end());
-  EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2", "3"}));
-}
-
-TEST_F(Browser, AHelperThatEndsFailsItsLoadAndIsReplaced) {
-  browser_.Navigate(T(server_.Url("/slow?token=killed")), kFlags);
-  ASSERT_TRUE(server_.Says("START killed"));
-  const pid_t helper = HttpHelper();
-  ASSERT_GT(helper, 0);
-  kill(helper, SIGKILL);
-  ASSERT_TRUE(PumpUntil([&] { return !browser_.Busy(); }));
-  EXPECT_EQ(events_, "E");
-  EXPECT_EQ(U8(browser_.FailureReason()), "the HTTP helper process ended unexpectedly");
-  EXPECT_TRUE(Gone(helper));
-  ASSERT_EQ(LoadFrom(PageTarget(Form1("<input name=txtvalue value=again>"))), "C");
-  EXPECT_EQ(Value(), "again");
-  EXPECT_NE(HttpHelper(), helper);
-  // Every helper is forked by the one thread that lasts, whose name it takes.
-  int forkers = 0;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    forkers += ProcText(task.path() / "comm") == "FirstLoad-http\n";
-  }
-  EXPECT_EQ(forkers, 1);
-  EXPECT_EQ(ProcText("/proc/" + std::to_string(HttpHelper()) + "/comm"), "FirstLoad-http\n");
-}
-
 // Runs itself again from a copy of the test program in a folder that lacks
 // the HTTP module.
-TEST(BrowserWithoutHttpModule, NavigateFailsAndRaisesNothing) {
+TEST(BrowserWithoutHttpModule, NavigationFailsWithTheReason) {
   if (getenv("FIRSTLOAD_ALONE") != nullptr) {
     WebBrowser browser;
-    int raised = 0;
-    browser.DocumentComplete = browser.NavigateError = [&] { ++raised; };
-    std::string why = FailureOf([&] { browser.Navigate(u"http://127.0.0.1:1/", kFlags); });
-    EXPECT_NE(why.find("libFirstLoadHttp.so"), std::string::npos) << why;
-    EXPECT_FALSE(browser.Busy());
+    std::string raised;
+    browser.DocumentComplete = [&] { raised += 'C'; };
+    browser.NavigateError = [&] { raised += 'E'; };
+    // The stack starts on the navigation's thread: Navigate itself succeeds.
+    browser.Navigate(u"http://127.0.0.1:1/", kFlags);
+    EXPECT_TRUE(browser.Busy());
+    ASSERT_TRUE(PumpUntil([&] { return !browser.Busy(); }));
+    EXPECT_EQ(raised, "E");
+    EXPECT_EQ(U8(browser.FailureReason())
+                  .rfind("the HTTP stack could not be started: Cannot load libFirstLoadHttp.so", 0),
+              0u)
+        << U8(browser.FailureReason());
     EXPECT_FALSE(EventSourcesActive());
-    DoEvents();
-    EXPECT_EQ(raised, 0);
     return;
   }
   test::TempDir dir;
@@ -609,28 +522,6 @@ TEST(BrowserWithoutHttpModule, NavigateFailsAndRaisesNothing) {
     std::this_thread::sleep_for(20ms);
   }
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-}
-
-// A frame between the program and its HTTP helper is read as it was
-// written, and a frame cut short anywhere reads as short, never past its end.
-TEST(HelperFrame, ReadsWhatWasWrittenAndNoMore) {
-  using posix::http::Frame;
-  const std::string whole =
-      Frame(posix::http::kLookup).Number(7).Text("ä name").Number(1u << 31).Bytes();
-  for (size_t cut = 1; cut <= whole.size(); ++cut) {
-    Frame frame(whole.substr(0, cut));
-    std::uint64_t first = 0, second = 0;
-    std::string text = "untouched";
-    const bool all = frame.Next(&first) && frame.Next(&text) && frame.Next(&second);
-    EXPECT_EQ(all, cut == whole.size()) << cut;
-    if (all) {
-      EXPECT_EQ(frame.Kind(), posix::http::kLookup);
-      EXPECT_EQ(std::make_tuple(first, text, second),
-                std::make_tuple(std::uint64_t{7}, std::string("ä name"), std::uint64_t{1u << 31}));
-      EXPECT_FALSE(frame.Next(&first));
-      EXPECT_FALSE(frame.Next(&text));
-    }
-  }
 }
 
 }  // namespace

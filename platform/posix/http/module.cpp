@@ -17,8 +17,8 @@ namespace {
 
 using fl::http::Node;
 
-// Made by the entry, on the user-interface thread, before any navigation's
-// thread loads a page; lives as long as the process, since the module is
+// Made by the entry, on the first navigation's thread, before any thread
+// loads a page; lives as long as the process, since the module is
 // never unloaded and navigations may still be winding down at exit.
 fl::http::Stack* gStack = nullptr;
 
@@ -29,12 +29,10 @@ char* CopyText(const std::string& text) {
 }
 
 // Nothing throws out of the module: a failure to allocate is a failed call.
-FirstLoadHttpNode* Load(const char* url, const char* caFile, int connectSeconds, int stallSeconds,
+FirstLoadHttpNode* Load(const char* url, const char* caFile, const int limitsGiven[4],
                         int (*cancelled)(const void* context), const void* context, char** why) {
   try {
-    fl::http::Limits limits;
-    limits.connectSeconds = connectSeconds;
-    limits.stallSeconds = stallSeconds;
+    const fl::http::Limits limits{limitsGiven[0], limitsGiven[1], limitsGiven[2], limitsGiven[3]};
     fl::http::Outcome outcome =
         gStack->Load(url, caFile, limits, fl::http::Cancel{cancelled, context});
     if (outcome.document) return new FirstLoadHttpNode{std::move(outcome.document)};

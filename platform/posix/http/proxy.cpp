@@ -71,7 +71,9 @@ bool FromHttpProxyVariable(std::string_view proxy) {
 // What libproxy answers, asked on a thread of its own: a PAC file or WPAD
 // may take long, and libproxy cannot be interrupted. A lookup given up on
 // finishes, or not, on its own; its results are then dropped.
-std::vector<std::string> DesktopProxies(const std::string& url, const Cancel& cancel) {
+std::vector<std::string> DesktopProxies(const std::string& url, const Cancel& cancel,
+                                        std::chrono::steady_clock::time_point until,
+                                        bool* unfinished) {
   struct Lookup {
     std::mutex mutex;
     std::condition_variable done;
@@ -113,18 +115,23 @@ std::vector<std::string> DesktopProxies(const std::string& url, const Cancel& ca
   while (!lookup->done.wait_for(lock, std::chrono::milliseconds(50),
                                 [&] { return lookup->finished; })) {
     if (cancel()) return {};
+    if (std::chrono::steady_clock::now() >= until) {
+      *unfinished = true;
+      return {};
+    }
   }
   return lookup->proxies;
 }
 
 }  // namespace
 
-std::vector<std::string> ProxiesFor(const std::string& url, const Cancel& cancel) {
+std::vector<std::string> ProxiesFor(const std::string& url, const Cancel& cancel,
+                                    std::chrono::steady_clock::time_point until, bool* unfinished) {
   if (std::optional<std::string> proxy =
           EnvironmentProxy(SchemeOf(url), HostOf(url), std::getenv)) {
     return {*proxy};
   }
-  std::vector<std::string> proxies = DesktopProxies(url, cancel);
+  std::vector<std::string> proxies = DesktopProxies(url, cancel, until, unfinished);
   if (proxies.empty()) proxies.push_back("");
   // So is a proxy named, and so does libcurl take one given without a scheme.
   for (std::string& proxy : proxies) {

@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/http/address.h"
@@ -27,10 +28,22 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
-// Called at least once a second even while nothing arrives, so a Stop is
-// noticed promptly.
+struct Watch {
+  CURL* curl;
+  const Cancel& cancel;
+  Deadline* deadline;
+};
+
+// Called at least once a second even while nothing arrives, so a Stop or the
+// deadline is noticed promptly.
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return (*static_cast<const Cancel*>(user))() ? 1 : 0;
+  auto* watch = static_cast<Watch*>(user);
+  long status = 0;
+  if (watch->deadline->stage == Stage::kConnecting &&
+      curl_easy_getinfo(watch->curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status != 0) {
+    watch->deadline->stage = Stage::kReceiving;
+  }
+  return watch->cancel() ? 1 : 0;
 }
 
 std::string OsErrorText(CURL* curl) {
@@ -105,7 +118,7 @@ namespace {
 // One try at url, through proxy ("" for none).
 std::string FetchThrough(const std::string& url, const std::string& proxy,
                          const std::string& caFile, const Limits& limits, const Cancel& cancel,
-                         Response* response, bool* unreachable) {
+                         Deadline* deadline, Response* response, bool* unreachable) {
   std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
   if (!curl) return "libcurl could not start a transfer";
   // Nothing is cached on this side, and no cache on the way may answer.
@@ -122,6 +135,12 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
   std::unique_ptr<curl_slist, ListFree> headers(list);
 
   Sink sink{&response->body};
+  Watch watch{curl.get(), cancel, deadline};
+  // The deadline again, in libcurl's own terms a second later, should the
+  // callback that notices it come late.
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline->at - Clock::now());
+  if (left.count() <= 0) return "cancelled";
   char detail[CURL_ERROR_SIZE] = "";
   CURLcode rc = CURLE_OK;
   auto set = [&](CURLoption option, auto value) {
@@ -153,6 +172,7 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
   set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits.connectSeconds));
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
   set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallSeconds));
+  set(CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()) + 1000);
   set(CURLOPT_NOSIGNAL, 1L);
   // A cancelled transfer must not wait for a name lookup that hangs.
   set(CURLOPT_QUICK_EXIT, 1L);
@@ -160,7 +180,7 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
   set(CURLOPT_WRITEDATA, &sink);
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, OnProgress);
-  set(CURLOPT_XFERINFODATA, const_cast<Cancel*>(&cancel));
+  set(CURLOPT_XFERINFODATA, &watch);
   // Certificates and host names are always verified (libcurl's default);
   // a test's own authority may come on top of the system's.
   set(CURLOPT_SSL_VERIFYPEER, 1L);
@@ -169,6 +189,7 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
   set(CURLOPT_ERRORBUFFER, detail);
   if (rc != CURLE_OK) return std::string("libcurl refused an option: ") + curl_easy_strerror(rc);
 
+  deadline->stage = Stage::kConnecting;
   rc = curl_easy_perform(curl.get());
   if (sink.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) return "the page is larger than 16 MiB";
   long status = 0;
@@ -194,14 +215,19 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
 }  // namespace
 
 std::string Fetch(const std::string& url, const std::string& caFile, const Limits& limits,
-                  const Cancel& cancel, Response* response) {
+                  const Cancel& cancel, Deadline* deadline, Response* response) {
   std::string why;
+  deadline->stage = Stage::kDiscovery;
+  const std::vector<std::string> proxies = ProxiesFor(
+      url, cancel,
+      std::min(deadline->at, Clock::now() + std::chrono::seconds(limits.discoverySeconds)),
+      &deadline->undiscovered);
   // The next proxy is tried only when one could not be reached at all.
-  for (const std::string& proxy : ProxiesFor(url, cancel)) {
+  for (const std::string& proxy : proxies) {
     if (cancel()) return "cancelled";
     *response = Response{};
     bool unreachable = false;
-    why = FetchThrough(url, proxy, caFile, limits, cancel, response, &unreachable);
+    why = FetchThrough(url, proxy, caFile, limits, cancel, deadline, response, &unreachable);
     if (!unreachable) break;
   }
   return why;

@@ -219,7 +219,7 @@ void StartTransfers() {}
 // WinINet verifies against the system's certificates only; caFile is for
 // the tests of platforms that can take one.
 std::string Fetch(const std::string& url, const std::string& /*caFile*/, const Limits& limits,
-                  const Cancel& cancel, Response* response) {
+                  const Cancel& cancel, Deadline* deadline, Response* response) {
   // Where a redirect may lead, RefusedRedirect says for every hop after this.
   const std::string scheme = SchemeOf(url);
   if (scheme != "http" && scheme != "https") {
@@ -229,6 +229,8 @@ std::string Fetch(const std::string& url, const std::string& /*caFile*/, const L
   if (session.get() == nullptr) return Reason(GetLastError());
   std::wstring address = Wide(url);
   for (int redirects = 0;; ++redirects) {
+    // WinINet finds the system's proxy inside this call, and connects.
+    deadline->stage = Stage::kConnecting;
     HINTERNET handle = InternetOpenUrlW(session.get(), address.c_str(), kHeaders,
                                         static_cast<DWORD>(-1), kFlags, 0);
     if (cancel()) {
@@ -244,6 +246,7 @@ std::string Fetch(const std::string& url, const std::string& /*caFile*/, const L
       return Reason(error);
     }
     Request request(session, handle);
+    deadline->stage = Stage::kReceiving;
 
     const DWORD status = QueryStatus(request.get());
     if (status >= 300 && status < 400) {

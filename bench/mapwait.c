@@ -4,8 +4,9 @@
    selects SubstructureNotify on the root window before it starts PROGRAM (in
    a process group of its own), waits for a MapNotify of a child of the root
    whose _NET_WM_PID is PROGRAM's, then lets it wait SETTLE_MS more and reads
-   the resident memory of PROGRAM and of its whole group from /proc; then
-   kills the group. Prints "map_ns rss_kib group_rss_kib". */
+   the resident memory of PROGRAM, and the proportional set size (shared pages
+   counted once among their sharers) of its whole group, from /proc; then
+   kills the group. Prints "map_ns rss_kib group_pss_kib". */
 #define _GNU_SOURCE
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -29,27 +30,32 @@ static long long now_ns(void) {
   return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
-static long rss_kib(pid_t pid) {
+/* The figure after key in one of pid's files under /proc, in KiB. */
+static long proc_kib(pid_t pid, const char* file, const char* key) {
   char path[64], line[256];
-  snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
+  snprintf(path, sizeof path, "/proc/%d/%s", (int)pid, file);
   FILE* f = fopen(path, "r");
-  long rss = 0;
+  long kib = 0;
+  size_t length = strlen(key);
   if (f == NULL) return 0;
   while (fgets(line, sizeof line, f) != NULL) {
-    if (sscanf(line, "VmRSS: %ld", &rss) == 1) break;
+    if (strncmp(line, key, length) == 0 && sscanf(line + length, "%ld", &kib) == 1) break;
   }
   fclose(f);
-  return rss;
+  return kib;
 }
 
-/* Every process of the group: the program and whatever it started. */
-static long group_rss_kib(pid_t group) {
+static long rss_kib(pid_t pid) { return proc_kib(pid, "status", "VmRSS:"); }
+
+/* Every process of the group, the program and whatever it started, each
+   page shared among them counted once in all. */
+static long group_pss_kib(pid_t group) {
   DIR* proc = opendir("/proc");
   long sum = 0;
   struct dirent* e;
   while (proc != NULL && (e = readdir(proc)) != NULL) {
     pid_t pid = atoi(e->d_name);
-    if (pid > 0 && getpgid(pid) == group) sum += rss_kib(pid);
+    if (pid > 0 && getpgid(pid) == group) sum += proc_kib(pid, "smaps_rollup", "Pss:");
   }
   if (proc != NULL) closedir(proc);
   return sum;
@@ -127,7 +133,7 @@ int main(int argc, char** argv) {
   if (mapped >= 0) {
     usleep((useconds_t)settle_ms * 1000);
     rss = rss_kib(pid);
-    group = group_rss_kib(pid);
+    group = group_pss_kib(pid);
   }
   kill(-pid, SIGKILL);
   waitpid(pid, NULL, 0);

@@ -82,10 +82,9 @@ def run_program(launcher, path, env, *args, starts=True):
         sys.exit("run_process_bench: %s ended with status %d" % (path, run.status))
     if not starts:
         return run
-    # Exactly one stand-in per run, which exits 0 once started. FirstLoad's
-    # HTTP helper, forked on a first run, ends with it and is reaped here
-    # too, told apart by its name while it is a zombie. Polled, since the
-    # example service is a child too and never ends.
+    # Exactly one stand-in per run, which exits 0 once started; any other
+    # orphan is reaped too, told apart by its name while it is a zombie.
+    # Polled, since the example service is a child too and never ends.
     deadline = time.monotonic() + 10
     while True:
         try:
@@ -359,7 +358,7 @@ def window(build, port, runs, warmup, settle_ms=500):
                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                 if done.returncode == 0:
                     mapped_ns, rss, group = (int(x) for x in done.stdout.split())
-                    return {"map_ms": mapped_ns / 1e6, "rss_kb": rss, "group_rss_kb": group}
+                    return {"map_ms": mapped_ns / 1e6, "rss_kb": rss, "pss_kb": group}
             sys.exit("run_process_bench: %s: %s" % (name, done.stderr.strip()))
         for _ in range(warmup):
             for name in programs:
@@ -378,7 +377,7 @@ def window(build, port, runs, warmup, settle_ms=500):
             xvfb.wait()
         shutil.rmtree(app, ignore_errors=True)
     return {name: {key + "_median": statistics.median(r[key] for r in rs)
-                   for key in ("map_ms", "rss_kb", "group_rss_kb")} | {"runs": len(rs)}
+                   for key in ("map_ms", "rss_kb", "pss_kb")} | {"runs": len(rs)}
             for name, rs in results.items()}
 
 
@@ -406,9 +405,9 @@ def main():
               % args.window_runs)
         for name in ("FirstLoad", "floor"):
             r = result["window"][name]
-            print("  %-9s mapped after %.2f ms (median); resident while waiting %d KiB, "
-                  "with what it started %d KiB" % (name, r["map_ms_median"], r["rss_kb_median"],
-                                                    r["group_rss_kb_median"]))
+            print("  %-9s mapped after %.2f ms (median); while waiting, proportional set of "
+                  "every process it started %d KiB, resident %d KiB"
+                  % (name, r["map_ms_median"], r["pss_kb_median"], r["rss_kb_median"]))
         if args.only == "window":
             if args.json:
                 with open(args.json, "w") as out:

@@ -36,6 +36,9 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   output      closed: standard output and error are a pipe with no reader
   signals     inherited: started with SIGHUP ignored and SIGUSR1 blocked
   linger      seconds that the started program keeps running
+  close       windowed: the form's close button is pressed once it has been
+              shown for these seconds; it must be gone within a second, and
+              the message box come within 4 s
   together    N: N runs start at the same moment (the others' output unread)
   seconds     the run's own time limit; by default 5 (20 windowed, 60
               under Wine)
@@ -107,6 +110,7 @@ neither standard error nor NetError.log may hold the user name or the
 password, as given or percent-encoded.
 """
 import argparse
+import ctypes
 import ntpath
 import os
 import pwd
@@ -254,6 +258,33 @@ def xdotool(display, *args):
                               capture_output=True, text=True, timeout=20).stdout
     except subprocess.TimeoutExpired:
         return ""
+
+
+def request_close(display, window):
+    """What a window manager sends when the close button is pressed:
+    WM_PROTOCOLS' WM_DELETE_WINDOW, through libX11."""
+    x = ctypes.CDLL("libX11.so.6")
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x.XInternAtom.restype = ctypes.c_ulong
+    x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                             ctypes.c_void_p]
+    x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                    ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 16)]
+    connection = x.XOpenDisplay(display.encode())
+    if not connection:
+        return
+    event = ClientMessage(type=33, window=window, format=32,  # ClientMessage
+                          message_type=x.XInternAtom(connection, b"WM_PROTOCOLS", 0))
+    event.data[0] = x.XInternAtom(connection, b"WM_DELETE_WINDOW", 0)
+    x.XSendEvent(connection, window, 0, 0, ctypes.byref(event))
+    x.XCloseDisplay(connection)
 
 
 class Case:
@@ -753,8 +784,9 @@ class Case:
         reader.start()
         if closed:
             os.close(out)
+        closed_at = self.close_form(process, env, run) if windowed and "close" in run else None
         if windowed and "message" in run:
-            self.dismiss(process, env, run)
+            self.dismiss(process, env, run, closed_at)
         try:
             status = process.wait(timeout=120)
         except subprocess.TimeoutExpired:
@@ -785,24 +817,54 @@ class Case:
         self.check_proxy(run, bytes(err), logged, secrets)
         self.check_files(run)
 
-    def dismiss(self, process, env, run):
-        """Waits for the form and the message box, both titled alike, checks
-        what they show, and presses OK."""
-        windows, display = [], env["DISPLAY"]
+    def search(self, process, run):
+        """xdotool's arguments that find the run's form and message box, both
+        titled alike: under Wine the display serves other tests too, so only
+        this run's windows, by the process that made them."""
         caption = one(run, "caption")
         title = TITLE if caption is None else "^%s$" % re.escape(caption)
-        # Under Wine the display serves other tests too: only this run's
-        # windows, by the process that made them.
-        search = ["search", "--onlyvisible"] + (["--pid", str(process.pid)] if self.wine else [])
+        return (["search", "--onlyvisible"] + (["--pid", str(process.pid)] if self.wine else []) +
+                ["--name", title])
 
-        def both_shown():
-            windows[:] = xdotool(display, *search, "--name", title).split()
-            return len(windows) >= 2
+    def close_form(self, process, env, run):
+        """Presses the form's close button (WM_DELETE_WINDOW, as a window
+        manager sends it) once it has been shown for the seconds close says;
+        it must be gone within a second. Returns when the button was pressed."""
+        windows, display = [], env["DISPLAY"]
+
+        def shown():
+            windows[:] = xdotool(display, *self.search(process, run)).split()
+            return len(windows) == 1
+        if not self.check(wait_for(shown, 60, 0.1), "no form to close: %r" % windows):
+            return None
+        time.sleep(float(one(run, "close")))
+        request_close(display, int(windows[0]))
+        closed_at = time.monotonic()
+        self.check(wait_for(lambda: windows[0] not in xdotool(
+            display, *self.search(process, run)).split(), 1, 0.05), "the form did not close")
+        return closed_at
+
+    def dismiss(self, process, env, run, closed_at=None):
+        """Waits for the form and the message box, checks what they show, and
+        presses OK; after the form was closed, for the message box alone,
+        within 4 s of the close."""
+        windows, display = [], env["DISPLAY"]
+        search = self.search(process, run)
+        expected = 1 if closed_at else 2
+
+        def all_shown():
+            windows[:] = xdotool(display, *search).split()
+            return len(windows) >= expected
         # A program that has ended shows nothing more.
-        self.check(wait_for(lambda: both_shown() or process.poll() is not None, 60, 0.1) and
-                   len(windows) == 2, "the form and the message box: %r" % windows)
+        self.check(wait_for(lambda: all_shown() or process.poll() is not None, 60, 0.1) and
+                   len(windows) == expected, "the form and the message box: %r" % windows)
+        if closed_at:
+            took = time.monotonic() - closed_at
+            self.check(took < 4, "the message came %.1f s after the form was closed" % took)
         shown = None
-        if not self.wine:
+        if closed_at:
+            pass
+        elif not self.wine:
             # As a screen reader reads them: the form and the message box by
             # their titles, and the labels inside.
             shown = self.read_out(process, env, "frame,text,alert,message")
@@ -815,13 +877,13 @@ class Case:
             for key, kind in (("line", "text|"), ("says", "message|")):
                 if key in run:
                     self.check(kind + one(run, key) in shown, "%s shown: %r" % (key, shown))
-        if not self.wine:
+        if not self.wine and not closed_at:
             for kind, what in (("frame|", "caption"), ("alert|", "title")):
                 self.check(kind + (caption or CAPTION) in shown, "%s read out: %r" % (what, shown))
         deadline = time.monotonic() + 60
         while process.poll() is None and time.monotonic() < deadline:
             # Return in each window; the form takes no keys.
-            for window in xdotool(display, *search, "--name", title).split():
+            for window in xdotool(display, *search).split():
                 xdotool(display, "windowfocus", "--sync", window)
                 xdotool(display, "key", "--clearmodifiers", "Return")
             time.sleep(0.5)

@@ -66,6 +66,9 @@ around a value keep its outer spaces; \\xNN is a raw byte.
               file on a port of its own that names the proxy, and no manual
               one); registry: Wine's ProxyEnable and ProxyServer in HKCU's
               Internet Settings, removed after the run
+  held        SECONDS (wine): BUILD/hold_file.exe opens FeatDlods_temp.txt as
+              soon as it appears, as a scanner would (sharing all but its
+              deletion), and keeps it open that long; it must have held it
   credentials ticket: the user's Kerberos ticket (KRB5CCNAME), else none;
               yes: the proxy's address holds the user and the password,
               percent-encoded; wrong: a wrong password; no (the default)
@@ -695,6 +698,15 @@ class Case:
             with open(named, "w") as out:
                 out.write("a newer program")
 
+    def hold(self, seconds):
+        """Another program that holds the list's temporary file for a moment."""
+        path = "Z:" + os.path.join(self.app, "FeatDlods_temp.txt").replace("/", "\\")
+        holder = self.start("wine", os.path.join(self.args.build, "hold_file.exe"), path,
+                            str(int(seconds * 1000)), env=self.env, stdout=subprocess.PIPE,
+                            stop=lambda: self.check(holder.wait(90) == 0,
+                                                    "the temporary file was never held"))
+        self.check(first_line(holder.stdout.fileno(), 60) == "waiting", "hold_file did not start")
+
     def accessibility(self):
         """A session bus of the case's own and the accessibility bus on it,
         which GTK's bridge and a screen reader find through it."""
@@ -738,6 +750,8 @@ class Case:
         stops = len(self.cleanups)
         if "running" in run:
             self.start_running(*one(run, "running").split(" ", 1))
+        if "held" in run:
+            self.hold(float(one(run, "held")))
         secrets = self.tell_proxy(run, env)
         logged = len(read(os.path.join(self.squid, "access.log")) or b"")
 

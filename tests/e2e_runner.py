@@ -66,6 +66,7 @@ around a value keep its outer spaces; \\xNN is a raw byte.
               file on a port of its own that names the proxy, and no manual
               one); registry: Wine's ProxyEnable and ProxyServer in HKCU's
               Internet Settings, removed after the run
+  bypass      with proxy-via registry: ProxyOverride, the hosts that go direct
   held        SECONDS (wine): BUILD/hold_file.exe opens FeatDlods_temp.txt as
               soon as it appears, as a scanner would (sharing all but its
               deletion), and keeps it open that long; it must have held it
@@ -84,6 +85,7 @@ What a run (started from an empty working folder) must do:
               stored (at the folder's FeatDlods.txt); no such line when absent
   why         the reason on the line that says a fetch failed; no such line
               when absent; {proxy} stands for the proxy's address
+  blamed      no: that line names no proxy, neither the word nor its address
   proxied     yes: squid carried the request to the service (a CONNECT over
               tls, else a GET, answered 200); no: squid, listening, saw none
   message     the feature named by the failure message; windowed, the message
@@ -577,6 +579,7 @@ class Case:
         elif via == "registry":
             values = (("ProxyEnable", "REG_DWORD", "1"), ("ProxyServer", "REG_SZ",
                                                           "127.0.0.1:%d" % port))
+            values += (("ProxyOverride", "REG_SZ", one(run, "bypass")),) if "bypass" in run else ()
             # The prefix serves every case: the values go with the run.
             self.cleanups.append(lambda: [subprocess.run(
                 ["wine", "reg", "delete", INTERNET_SETTINGS, "/v", name, "/f"], env=self.env,
@@ -905,6 +908,9 @@ class Case:
             if why is not None:
                 head, tail = head + said, address + "\n" + tail
         middle = err[len(head):len(err) - len(tail)]
+        if one(run, "blamed") == "no":
+            self.check("proxy" not in middle and self.proxy not in middle,
+                       "the proxy is blamed: %r" % err)
         self.check(err.startswith(head) and err.endswith(tail) and
                    len(err) >= len(head) + len(tail) and "\n" not in middle and
                    (why in middle if why is not None else not middle), "standard error: %r" % err)

@@ -196,6 +196,31 @@ TEST(Addresses, RedirectsProxiesAndWhatIsPrinted) {
     EXPECT_EQ(http::ProxyFromList(l.list, l.scheme), l.proxy) << l.list << " for " << l.scheme;
   }
 
+  struct Bypass {
+    const char *list, *url;
+    bool bypassed;
+  } bypasses[] = {
+      {"127.0.0.1", "http://127.0.0.1:38517/Features.aspx?&a=b", true},
+      {"localhost", "https://LocalHost:1/", true},
+      {"*.example.com", "http://features.Example.COM/", true},
+      {"*.example.com", "http://example.com/", false},
+      {"*.example.com", "http://example.com.evil/", false},
+      {"intra;features.*", "http://user:pw@features.zelvan.example/x", true},
+      {"a.example b.example", "http://b.example/", true},
+      {"10.*", "http://10.1.2.3:8080/", true},
+      {"<local>", "http://intranet/", true},
+      {"<LOCAL>", "http://intranet:80/", true},
+      {"<local>", "http://127.0.0.1/", false},
+      {"*", "http://anything.example/", true},
+      {"::1", "http://[::1]:80/", true},
+      {"", "http://127.0.0.1/", false},
+      {";;", "http://127.0.0.1/", false},
+  };
+  for (const auto& b : bypasses) {
+    EXPECT_EQ(http::BypassesProxy(b.list, http::HostOfUrl(b.url)), b.bypassed)
+        << b.list << " for " << b.url;
+  }
+
   struct WinInet {
     unsigned long error;
     const char* failure;

@@ -1,5 +1,7 @@
 #include "platform/http/address.h"
 
+#include <algorithm>
+
 namespace fl::http {
 
 std::string SchemeOf(std::string_view url) {
@@ -66,6 +68,58 @@ std::string ProxyFromList(std::string_view list, std::string_view scheme) {
     }
   }
   return chosen.empty() ? "" : ProxyWithScheme(chosen);
+}
+
+std::string HostOfUrl(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  std::string_view authority = url.substr(scheme == std::string_view::npos ? 0 : scheme + 3);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  const std::size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  if (!authority.empty() && authority.front() == '[') {
+    return std::string(authority.substr(1, authority.find(']') - 1));
+  }
+  return std::string(authority.substr(0, authority.find(':')));
+}
+
+namespace {
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// pattern against text, '*' matching any run of characters, case aside.
+bool Matches(std::string_view pattern, std::string_view text) {
+  std::size_t p = 0, t = 0, star = std::string_view::npos, resume = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (p < pattern.size() && Lower(pattern[p]) == Lower(text[t])) {
+      ++p;
+      ++t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+bool BypassesProxy(std::string_view list, std::string_view host) {
+  if (host.empty()) return false;
+  for (std::string_view entry : ListEntries(list, "; \t")) {
+    const bool local =
+        entry.size() == 7 && std::equal(entry.begin(), entry.end(), "<local>",
+                                        [](char a, char b) { return Lower(a) == b; });
+    if (local ? host.find('.') == std::string_view::npos : Matches(entry, host)) return true;
+  }
+  return false;
 }
 
 std::string ProxyReason(std::string_view what, std::string_view proxy) {

@@ -36,6 +36,16 @@ std::string ProxyWithScheme(std::string_view proxy);
 // "" when the list names none for scheme.
 std::string ProxyFromList(std::string_view list, std::string_view scheme);
 
+// The host that url names, without the brackets of an IPv6 address; "" when
+// it names none.
+std::string HostOfUrl(std::string_view url);
+
+// Whether host goes direct by a list of exceptions as Windows keeps it
+// (ProxyOverride): names or addresses, where '*' stands for any run of
+// characters, and <local> for every name without a dot; separated by ';' or
+// spaces, letters' case aside.
+bool BypassesProxy(std::string_view list, std::string_view host);
+
 // A proxy's refusal or failure, named so that a person knows it was the
 // proxy and not the service: what, then " at " and the proxy's address
 // without its credentials.

@@ -177,8 +177,8 @@ DWORD QueryStatus(HINTERNET request) {
   return status;
 }
 
-// The proxy the session sends url's scheme through, as the system's settings
-// give it; "" for none.
+// The proxy the session sends url through, as the system's settings give it;
+// "" for none.
 std::string SessionProxy(HINTERNET session, const std::string& url) {
   // INTERNET_PROXY_INFO of the ANSI call, whatever UNICODE says.
   struct ProxyInfo {
@@ -193,6 +193,8 @@ std::string SessionProxy(HINTERNET session, const std::string& url) {
   if (!InternetQueryOptionA(session, INTERNET_OPTION_PROXY, buffer.data(), &size)) return "";
   const ProxyInfo& info = buffer.front();
   if (info.accessType != INTERNET_OPEN_TYPE_PROXY || info.proxy == nullptr) return "";
+  // A host of the exceptions goes direct, and its failures are its own.
+  if (info.bypass != nullptr && BypassesProxy(info.bypass, HostOfUrl(url))) return "";
   return ProxyFromList(info.proxy, SchemeOf(url));
 }
 

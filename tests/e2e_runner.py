@@ -45,7 +45,9 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   tls         trusted: the build that asks https://localhost, trusting the
               tests' own authority (BUILD/testca, made here; under Wine put
               into the Root store by BUILD/trust_root.exe), and the service
-              answers with a certificate from it; untrusted: from another
+              answers with a certificate from it; untrusted: from another;
+              expired, wrongname: from the trusted one, but expired, or for
+              another host name
   running     KIND NAME: a process named NAME runs meanwhile; KIND is copy,
               script, symlink, replaced, argument (of sh -c), later (sleep 30
               NAME), envscript (#!/usr/bin/env python3), interpreter (python3
@@ -412,8 +414,9 @@ class Case:
             if self.tls:
                 # The build trusts the authority in BUILD/testca; the other is a stranger.
                 trusted = os.path.join(build, "testca")
-                authority = trusted if self.tls == "trusted" else os.path.join(self.tmp, "ca")
-                tls = ["--tls", authority]
+                authority = trusted if self.tls != "untrusted" else os.path.join(self.tmp, "ca")
+                tls = ["--tls", authority] + (["--tls-flaw", self.tls] if self.tls in (
+                    "expired", "wrongname") else [])
             service = self.start(
                 sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
                 "0", "--answer", one(case, "service"), "--log", self.requests,
@@ -422,7 +425,7 @@ class Case:
             if not re.fullmatch(r"PORT \d+", line):
                 raise RuntimeError("the example service did not start: %r" % line)
             self.port = int(line.split()[1])
-            if self.tls == "trusted" and self.wine:
+            if self.tls and self.tls != "untrusted" and self.wine:
                 # WinINet takes no authority file; it trusts the prefix's Root store.
                 with open(os.path.join(trusted, "ca.pem"), "rb") as pem:
                     subprocess.run(["wine", os.path.join(build, "trust_root.exe")], stdin=pem,

@@ -238,6 +238,30 @@ TEST(Addresses, RedirectsProxiesAndWhatIsPrinted) {
     const char* failure = http::WinInetProxyFailure(e.error);
     EXPECT_STREQ(failure, e.failure) << e.error;
   }
+
+  // WinINet's certificate errors, and the flags a request holds after one.
+  struct Certificate {
+    unsigned long error, flags;
+    const char* reason;
+  } certificates[] = {
+      {12045, 0, "the certificate was not accepted: it is from an unknown authority"},
+      {12037, 0, "the certificate was not accepted: it has expired or is not valid yet"},
+      {12038, 0, "the certificate was not accepted: it is for another host name"},
+      {12170, 0, "the certificate was not accepted: it has been revoked"},
+      {12057, 0, "the certificate was not accepted: its revocation could not be checked"},
+      {12057, 0x01800000,
+       "the certificate was not accepted: it is from an unknown authority and its revocation "
+       "could not be checked"},
+      {12055, 0x06000001,
+       "the certificate was not accepted: it has expired or is not valid yet and it is for "
+       "another host name"},
+      {12055, 0, "the certificate was not accepted"},
+      {12157, 0, ""},  // the secure channel, not the certificate
+      {12029, 0x01000000, ""},
+  };
+  for (const auto& c : certificates) {
+    EXPECT_EQ(http::WinInetCertificateReason(c.error, c.flags), c.reason) << c.error;
+  }
 }
 
 }  // namespace

@@ -152,4 +152,52 @@ const char* WinInetProxyFailure(unsigned long error) {
   return nullptr;
 }
 
+namespace {
+
+constexpr char kAuthority[] = "it is from an unknown authority";
+constexpr char kDates[] = "it has expired or is not valid yet";
+constexpr char kName[] = "it is for another host name";
+constexpr char kRevocation[] = "its revocation could not be checked";
+
+}  // namespace
+
+std::string WinInetCertificateReason(unsigned long error, unsigned long securityFlags) {
+  static constexpr struct {
+    unsigned long error;
+    const char* flaw;  // nullptr: what the flags say
+  } kErrors[] = {
+      {12045, kAuthority},             // ERROR_INTERNET_INVALID_CA
+      {12037, kDates},                 // ERROR_INTERNET_SEC_CERT_DATE_INVALID
+      {12038, kName},                  // ERROR_INTERNET_SEC_CERT_CN_INVALID
+      {12170, "it has been revoked"},  // ERROR_INTERNET_SEC_CERT_REVOKED
+      {12056, kRevocation},            // ERROR_INTERNET_SEC_CERT_NO_REV
+      {12169, "it is invalid"},        // ERROR_INTERNET_SEC_INVALID_CERT
+      {12057, nullptr},                // ERROR_INTERNET_SEC_CERT_REV_FAILED
+      {12055, nullptr},                // ERROR_INTERNET_SEC_CERT_ERRORS
+  };
+  // In the order a person would mend them.
+  static constexpr struct {
+    unsigned long bit;
+    const char* flaw;
+  } kFlags[] = {
+      {0x01000000, kAuthority},
+      {0x04000000, kDates},
+      {0x02000000, kName},
+      {0x00800000, kRevocation},
+  };
+  for (const auto& known : kErrors) {
+    if (known.error != error) continue;
+    if (known.flaw != nullptr) return std::string(kCertificateRefused) + ": " + known.flaw;
+    std::string flaws;
+    for (const auto& flag : kFlags) {
+      if ((securityFlags & flag.bit) != 0)
+        flaws += (flaws.empty() ? ": " : " and ") + std::string(flag.flaw);
+    }
+    // With no flag, a failed revocation check is what it says.
+    if (flaws.empty() && error == 12057) flaws = std::string(": ") + kRevocation;
+    return kCertificateRefused + flaws;
+  }
+  return "";
+}
+
 }  // namespace fl::http

@@ -59,4 +59,16 @@ std::string ProxyStatusReason(long status, std::string_view proxy);
 // an error that may as well be the service's.
 const char* WinInetProxyFailure(unsigned long error);
 
+// How a refused certificate begins, on both backends.
+constexpr char kCertificateRefused[] = "the certificate was not accepted";
+
+// The bits that WinINet leaves in a request's security flags for what its
+// certificate failed: an unknown authority, the dates, the name, revocation.
+constexpr unsigned long kWinInetCertificateFlaws = 0x07800000;
+
+// Why WinINet refused a certificate, from its error and the request's
+// security flags after it: kCertificateRefused, then what failed; "" for an
+// error that is no certificate's.
+std::string WinInetCertificateReason(unsigned long error, unsigned long securityFlags);
+
 }  // namespace fl::http

@@ -45,7 +45,9 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   tls         trusted: the build that asks https://localhost, trusting the
               tests' own authority (BUILD/testca, made here; under Wine put
               into the Root store by BUILD/trust_root.exe), and the service
-              answers with a certificate from it; untrusted: from another
+              answers with a certificate from it; untrusted: from another;
+              expired, wrongname: from the trusted one, but expired, or for
+              another host name
   running     KIND NAME: a process named NAME runs meanwhile; KIND is copy,
               script, symlink, replaced, argument (of sh -c), later (sleep 30
               NAME), envscript (#!/usr/bin/env python3), interpreter (python3
@@ -70,6 +72,10 @@ around a value keep its outer spaces; \\xNN is a raw byte.
               no PAC address, so that WPAD is asked, and http://wpad/ is a
               listener on 127.0.0.1:80 that never answers); registry: Wine's ProxyEnable and ProxyServer in HKCU's
               Internet Settings, removed after the run
+  bypass      with proxy-via registry: ProxyOverride, the hosts that go direct
+  held        SECONDS (wine): BUILD/hold_file.exe opens FeatDlods_temp.txt as
+              soon as it appears, as a scanner would (sharing all but its
+              deletion), and keeps it open that long; it must have held it
   credentials ticket: the user's Kerberos ticket (KRB5CCNAME), else none;
               yes: the proxy's address holds the user and the password,
               percent-encoded; wrong: a wrong password; no (the default)
@@ -83,6 +89,7 @@ What a run (started from an empty working folder) must do:
               stored (at the folder's FeatDlods.txt); no such line when absent
   why         the reason on the line that says a fetch failed; no such line
               when absent; {proxy} stands for the proxy's address
+  blamed      no: that line names no proxy, neither the word nor its address
   proxied     yes: squid carried the request to the service (a CONNECT over
               tls, else a GET, answered 200); no: squid, listening, saw none
   message     the feature named by the failure message; windowed, the message
@@ -391,8 +398,9 @@ class Case:
             if self.tls:
                 # The build trusts the authority in BUILD/testca; the other is a stranger.
                 trusted = os.path.join(build, "testca")
-                authority = trusted if self.tls == "trusted" else os.path.join(self.tmp, "ca")
-                tls = ["--tls", authority]
+                authority = trusted if self.tls != "untrusted" else os.path.join(self.tmp, "ca")
+                tls = ["--tls", authority] + (["--tls-flaw", self.tls] if self.tls in (
+                    "expired", "wrongname") else [])
             service = self.start(
                 sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
                 "0", "--answer", one(case, "service"), "--log", self.requests,
@@ -401,7 +409,7 @@ class Case:
             if not re.fullmatch(r"PORT \d+", line):
                 raise RuntimeError("the example service did not start: %r" % line)
             self.port = int(line.split()[1])
-            if self.tls == "trusted" and self.wine:
+            if self.tls and self.tls != "untrusted" and self.wine:
                 # WinINet takes no authority file; it trusts the prefix's Root store.
                 with open(os.path.join(trusted, "ca.pem"), "rb") as pem:
                     subprocess.run(["wine", os.path.join(build, "trust_root.exe")], stdin=pem,
@@ -595,6 +603,7 @@ class Case:
         elif via == "registry":
             values = (("ProxyEnable", "REG_DWORD", "1"), ("ProxyServer", "REG_SZ",
                                                           "127.0.0.1:%d" % port))
+            values += (("ProxyOverride", "REG_SZ", one(run, "bypass")),) if "bypass" in run else ()
             # The prefix serves every case: the values go with the run.
             self.cleanups.append(lambda: [subprocess.run(
                 ["wine", "reg", "delete", INTERNET_SETTINGS, "/v", name, "/f"], env=self.env,
@@ -716,6 +725,15 @@ class Case:
             with open(named, "w") as out:
                 out.write("a newer program")
 
+    def hold(self, seconds):
+        """Another program that holds the list's temporary file for a moment."""
+        path = "Z:" + os.path.join(self.app, "FeatDlods_temp.txt").replace("/", "\\")
+        holder = self.start("wine", os.path.join(self.args.build, "hold_file.exe"), path,
+                            str(int(seconds * 1000)), env=self.env, stdout=subprocess.PIPE,
+                            stop=lambda: self.check(holder.wait(90) == 0,
+                                                    "the temporary file was never held"))
+        self.check(first_line(holder.stdout.fileno(), 60) == "waiting", "hold_file did not start")
+
     def accessibility(self):
         """A session bus of the case's own and the accessibility bus on it,
         which GTK's bridge and a screen reader find through it."""
@@ -759,6 +777,8 @@ class Case:
         stops = len(self.cleanups)
         if "running" in run:
             self.start_running(*one(run, "running").split(" ", 1))
+        if "held" in run:
+            self.hold(float(one(run, "held")))
         secrets = self.tell_proxy(run, env)
         logged = len(read(os.path.join(self.squid, "access.log")) or b"")
 
@@ -925,6 +945,9 @@ class Case:
             if why is not None:
                 head, tail = head + said, address + "\n" + tail
         middle = err[len(head):len(err) - len(tail)]
+        if one(run, "blamed") == "no":
+            self.check("proxy" not in middle and self.proxy not in middle,
+                       "the proxy is blamed: %r" % err)
         self.check(err.startswith(head) and err.endswith(tail) and
                    len(err) >= len(head) + len(tail) and "\n" not in middle and
                    (why in middle if why is not None else not middle), "standard error: %r" % err)

@@ -196,6 +196,31 @@ TEST(Addresses, RedirectsProxiesAndWhatIsPrinted) {
     EXPECT_EQ(http::ProxyFromList(l.list, l.scheme), l.proxy) << l.list << " for " << l.scheme;
   }
 
+  struct Bypass {
+    const char *list, *url;
+    bool bypassed;
+  } bypasses[] = {
+      {"127.0.0.1", "http://127.0.0.1:38517/Features.aspx?&a=b", true},
+      {"localhost", "https://LocalHost:1/", true},
+      {"*.example.com", "http://features.Example.COM/", true},
+      {"*.example.com", "http://example.com/", false},
+      {"*.example.com", "http://example.com.evil/", false},
+      {"intra;features.*", "http://user:pw@features.zelvan.example/x", true},
+      {"a.example b.example", "http://b.example/", true},
+      {"10.*", "http://10.1.2.3:8080/", true},
+      {"<local>", "http://intranet/", true},
+      {"<LOCAL>", "http://intranet:80/", true},
+      {"<local>", "http://127.0.0.1/", false},
+      {"*", "http://anything.example/", true},
+      {"::1", "http://[::1]:80/", true},
+      {"", "http://127.0.0.1/", false},
+      {";;", "http://127.0.0.1/", false},
+  };
+  for (const auto& b : bypasses) {
+    EXPECT_EQ(http::BypassesProxy(b.list, http::HostOfUrl(b.url)), b.bypassed)
+        << b.list << " for " << b.url;
+  }
+
   struct WinInet {
     unsigned long error;
     const char* failure;
@@ -212,6 +237,30 @@ TEST(Addresses, RedirectsProxiesAndWhatIsPrinted) {
   for (const auto& e : errors) {
     const char* failure = http::WinInetProxyFailure(e.error);
     EXPECT_STREQ(failure, e.failure) << e.error;
+  }
+
+  // WinINet's certificate errors, and the flags a request holds after one.
+  struct Certificate {
+    unsigned long error, flags;
+    const char* reason;
+  } certificates[] = {
+      {12045, 0, "the certificate was not accepted: it is from an unknown authority"},
+      {12037, 0, "the certificate was not accepted: it has expired or is not valid yet"},
+      {12038, 0, "the certificate was not accepted: it is for another host name"},
+      {12170, 0, "the certificate was not accepted: it has been revoked"},
+      {12057, 0, "the certificate was not accepted: its revocation could not be checked"},
+      {12057, 0x01800000,
+       "the certificate was not accepted: it is from an unknown authority and its revocation "
+       "could not be checked"},
+      {12055, 0x06000001,
+       "the certificate was not accepted: it has expired or is not valid yet and it is for "
+       "another host name"},
+      {12055, 0, "the certificate was not accepted"},
+      {12157, 0, ""},  // the secure channel, not the certificate
+      {12029, 0x01000000, ""},
+  };
+  for (const auto& c : certificates) {
+    EXPECT_EQ(http::WinInetCertificateReason(c.error, c.flags), c.reason) << c.error;
   }
 }
 

@@ -11,7 +11,7 @@ a cell cannot hold a TAB (the grid starts a new column there), so a TAB in a
 name is sent as a space.
 
   feature_service.py [--port N] [--answer KIND] [--delay SECONDS] [--log FILE]
-                     [--browser-tests] [--tls DIR] [--plain-port N]
+                     [--browser-tests] [--tls DIR [--tls-flaw FLAW]] [--plain-port N]
 
 KIND is one of
   ok            the list built from the query (the default)
@@ -39,7 +39,9 @@ and, to try a client's defences, a hostile or broken service:
 Prints "PORT <n>" once it listens; every request's path and query go to the
 --log file, one line each. Listens on 127.0.0.1 only; with --tls, over
 https with a certificate for localhost from the certificate authority in DIR
-(ca.pem and ca.key, made there with openssl when missing).
+(ca.pem and ca.key, made there with openssl when missing); --tls-flaw
+expired gives one from the same authority that expired in 2020, wrongname
+one for another host name.
 
 With --browser-tests it also serves the browser's own tests, prints
 "START <token>" / "ABORT <token>" as slow answers begin and as their client
@@ -65,6 +67,7 @@ import ssl
 import subprocess
 import struct
 import sys
+import tempfile
 import threading
 import time
 from urllib.parse import parse_qs, parse_qsl, urlencode, urlsplit
@@ -356,31 +359,50 @@ def report(line):
         sys.stdout.flush()
 
 
-def server_certificate(folder):
+def server_certificate(folder, flaw=None):
     """The certificate authority in folder (made once) and a certificate from
-    it for localhost alone; the certificate's and its key's paths."""
+    it for localhost alone, or with a flaw: expired (valid for a day in 2020)
+    or wrongname (for another host); the certificate's and its key's paths."""
     os.makedirs(folder, exist_ok=True)
     at = lambda name: os.path.join(folder, name)
+    pem, ext = at("server-%s.pem" % flaw if flaw else "server.pem"), at(
+        "server-%s.ext" % flaw if flaw else "server.ext")
     steps = [
         ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", at("ca.key"),
          "-out", at("ca.pem"), "-subj", "/CN=FirstLoad-test-authority"],
         ["req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",
          at("server.key"), "-out", at("server.csr")],
-        ["x509", "-req", "-days", "2", "-in", at("server.csr"), "-CA", at("ca.pem"), "-CAkey",
-         at("ca.key"), "-CAcreateserial", "-CAserial", at("ca.srl"), "-out", at("server.pem"),
-         "-extfile", at("server.ext")],
     ]
     # Services started together make the folder's files once.
-    with open(at("lock"), "w") as lock:
+    with open(at("lock"), "w") as lock, tempfile.TemporaryDirectory() as work:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if not os.path.exists(at("server.pem")):
-            with open(at("server.ext"), "w") as ext:
-                ext.write("subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
-                          "extendedKeyUsage=serverAuth\n")
-            for step in steps[0 if not os.path.exists(at("ca.pem")) else 1:]:
+        if not os.path.exists(pem):
+            with open(ext, "w") as out:
+                out.write("subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\n"
+                          "extendedKeyUsage=serverAuth\n" % (
+                              "other.example" if flaw == "wrongname" else "localhost"))
+            if flaw == "expired":
+                # Only openssl ca takes the dates; its database is thrown away.
+                with open(os.path.join(work, "ca.cnf"), "w") as out:
+                    out.write("[ca]\ndefault_ca=issuing\n[issuing]\ndatabase=%s\n"
+                              "new_certs_dir=%s\nserial=%s\ndefault_md=sha256\n"
+                              "policy=anything\n[anything]\ncommonName=supplied\n"
+                              % (os.path.join(work, "index"), work, os.path.join(work, "serial")))
+                open(os.path.join(work, "index"), "w").close()
+                sign = ["ca", "-batch", "-config", os.path.join(work, "ca.cnf"), "-cert",
+                        at("ca.pem"), "-keyfile", at("ca.key"), "-in", at("server.csr"), "-out",
+                        pem, "-notext", "-create_serial", "-startdate", "20200101000000Z",
+                        "-enddate", "20200102000000Z", "-extfile", ext]
+            else:
+                sign = ["x509", "-req", "-days", "2", "-in", at("server.csr"), "-CA", at("ca.pem"),
+                        "-CAkey", at("ca.key"), "-CAcreateserial", "-CAserial", at("ca.srl"),
+                        "-out", pem, "-extfile", ext]
+            first = 0 if not os.path.exists(at("ca.pem")) else 1 if not os.path.exists(
+                at("server.csr")) else 2
+            for step in steps[first:] + [sign]:
                 subprocess.run(["openssl"] + step, check=True, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return at("server.pem"), at("server.key")
+    return pem, at("server.key")
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -402,6 +424,7 @@ def main():
     parser.add_argument("--browser-tests", action="store_true")
     parser.add_argument("--tls", metavar="DIR")
     parser.add_argument("--plain-port", type=int)
+    parser.add_argument("--tls-flaw", choices=("expired", "wrongname"))
     args = parser.parse_args()
     Handler.answer = args.answer
     Handler.delay = args.delay
@@ -416,7 +439,7 @@ def main():
         threading.Thread(target=plain.serve_forever, daemon=True).start()
     if args.tls:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(*server_certificate(args.tls))
+        context.load_cert_chain(*server_certificate(args.tls, args.tls_flaw))
         # The handshake happens on the connection's own thread.
         server.socket = context.wrap_socket(server.socket, server_side=True,
                                             do_handshake_on_connect=False)

@@ -36,6 +36,16 @@ std::string ProxyWithScheme(std::string_view proxy);
 // "" when the list names none for scheme.
 std::string ProxyFromList(std::string_view list, std::string_view scheme);
 
+// The host that url names, without the brackets of an IPv6 address; "" when
+// it names none.
+std::string HostOfUrl(std::string_view url);
+
+// Whether host goes direct by a list of exceptions as Windows keeps it
+// (ProxyOverride): names or addresses, where '*' stands for any run of
+// characters, and <local> for every name without a dot; separated by ';' or
+// spaces, letters' case aside.
+bool BypassesProxy(std::string_view list, std::string_view host);
+
 // A proxy's refusal or failure, named so that a person knows it was the
 // proxy and not the service: what, then " at " and the proxy's address
 // without its credentials.
@@ -48,5 +58,17 @@ std::string ProxyStatusReason(long status, std::string_view proxy);
 // proxy that could not be resolved or reached, for ProxyReason; nullptr for
 // an error that may as well be the service's.
 const char* WinInetProxyFailure(unsigned long error);
+
+// How a refused certificate begins, on both backends.
+constexpr char kCertificateRefused[] = "the certificate was not accepted";
+
+// The bits that WinINet leaves in a request's security flags for what its
+// certificate failed: an unknown authority, the dates, the name, revocation.
+constexpr unsigned long kWinInetCertificateFlaws = 0x07800000;
+
+// Why WinINet refused a certificate, from its error and the request's
+// security flags after it: kCertificateRefused, then what failed; "" for an
+// error that is no certificate's.
+std::string WinInetCertificateReason(unsigned long error, unsigned long securityFlags);
 
 }  // namespace fl::http

@@ -14,6 +14,7 @@
 
 namespace fl {
 
+using win32::ThrowError;
 using win32::ThrowLastError;
 using win32::WidePath;
 
@@ -40,6 +41,19 @@ std::wstring ParentFolder(const std::wstring& path) {
 
 HANDLE Native(os::File file) {
   return reinterpret_cast<HANDLE>(file);
+}
+
+// An antivirus scanner or the search indexer opens a new file for a moment,
+// without sharing its deletion, and a rename meets that as a sharing
+// violation; an open target makes it access denied. Both pass, so the rename
+// is tried again for about a second; an access denied that stays costs that
+// second before it is reported.
+constexpr ULONGLONG kReplaceWaitMs = 1000;
+constexpr DWORD kReplaceRetryMs = 25;
+
+bool Transient(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -122,8 +136,11 @@ void ReplaceFile(const Text& source, const Text& target) {
     // A read-only file cannot be replaced, only one whose attribute is cleared.
     if (!SetFileAttributesW(t.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) ThrowLastError();
   }
-  if (!MoveFileExW(s.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    ThrowLastError();
+  const ULONGLONG deadline = GetTickCount64() + kReplaceWaitMs;
+  while (!MoveFileExW(s.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
+    if (!Transient(error) || GetTickCount64() >= deadline) ThrowError(error);
+    Sleep(kReplaceRetryMs);
   }
 }
 

@@ -868,7 +868,7 @@ class Case:
         """Waits for the form and the message box, checks what they show, and
         presses OK; after the form was closed, for the message box alone,
         within 4 s of the close."""
-        windows, display = [], env["DISPLAY"]
+        windows, display, caption = [], env["DISPLAY"], one(run, "caption")
         search = self.search(process, run)
         expected = 1 if closed_at else 2
 

@@ -88,12 +88,12 @@ class Session {
     if (handle_ == nullptr) return;
     // Under Wine a closed session does not end a call that waits on the
     // network, so no wait may outlast the deadline either.
-    const DWORD stallMs =
+    waitMs_ =
         std::min(static_cast<DWORD>(limits.stallSeconds) * 1000, MillisecondsLeft(deadline) + 500);
-    Set(INTERNET_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(limits.connectSeconds) * 1000);
-    Set(INTERNET_OPTION_CONNECT_RETRIES, 1);
-    Set(INTERNET_OPTION_SEND_TIMEOUT, stallMs);
-    Set(INTERNET_OPTION_RECEIVE_TIMEOUT, stallMs);
+    Set(handle_, INTERNET_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(limits.connectSeconds) * 1000);
+    Set(handle_, INTERNET_OPTION_CONNECT_RETRIES, 1);
+    Set(handle_, INTERNET_OPTION_SEND_TIMEOUT, waitMs_);
+    Set(handle_, INTERNET_OPTION_RECEIVE_TIMEOUT, waitMs_);
     watcher_ = std::thread([this] { Watch(); });
   }
 
@@ -113,6 +113,13 @@ class Session {
 
   HINTERNET get() const { return handle_; }
 
+  // What a request may wait for a word: Wine takes it from the request's
+  // own options, not the session's.
+  void LimitWaits(HINTERNET request) const {
+    Set(request, INTERNET_OPTION_SEND_TIMEOUT, waitMs_);
+    Set(request, INTERNET_OPTION_RECEIVE_TIMEOUT, waitMs_);
+  }
+
   // A request handle goes with its session when the watcher closed that.
   void CloseChild(HINTERNET child) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -120,8 +127,6 @@ class Session {
   }
 
  private:
-  void Set(DWORD option, DWORD value) { InternetSetOptionW(handle_, option, &value, sizeof value); }
-
   void Watch() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!done_) {
@@ -134,8 +139,13 @@ class Session {
     }
   }
 
+  static void Set(HINTERNET handle, DWORD option, DWORD value) {
+    InternetSetOptionW(handle, option, &value, sizeof value);
+  }
+
   const Cancel& cancel_;
   HINTERNET handle_ = nullptr;
+  DWORD waitMs_ = 0;
   std::thread watcher_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -174,6 +184,7 @@ class Request {
     request_ = HttpOpenRequestW(connection_, L"GET", object.empty() ? L"/" : object.c_str(),
                                 nullptr, nullptr, nullptr, kFlags | secure, 0);
     if (request_ == nullptr) return GetLastError();
+    session_.LimitWaits(request_);
     if (ignore != 0) {
       DWORD flags = SecurityFlags() | ignore;
       InternetSetOptionW(request_, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);

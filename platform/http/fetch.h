@@ -32,13 +32,6 @@ struct Response {
 // fetches.
 void StartTransfers();
 
-// A load that ran out of its deadline of seconds at stage.
-std::string DeadlineReason(int seconds, Stage stage);
-
-// Added to a failure's reason when the desktop's proxy was not found within
-// seconds, so that the load went direct.
-std::string UndiscoveredNote(int seconds);
-
 // GETs url into response, verifying a secure connection and keeping to the
 // limits as Stack::Load says; returns why it failed, or an empty string.
 // cancel also says so once deadline has passed; the fetch keeps

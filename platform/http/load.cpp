@@ -16,6 +16,22 @@ struct Either {
   }
 };
 
+// A load that ran out of its deadline of seconds at stage.
+std::string DeadlineReason(int seconds, Stage stage) {
+  const char* underWay = stage == Stage::kDiscovery   ? "discovering the proxy"
+                         : stage == Stage::kReceiving ? "receiving the page"
+                                                      : "connecting";
+  return "no complete page within the load's deadline of " + std::to_string(seconds) +
+         " s (it was " + underWay + ")";
+}
+
+// Added to a failure's reason when the desktop's proxy was not found within
+// seconds, so that the load went direct.
+std::string UndiscoveredNote(int seconds) {
+  return "; proxy discovery did not finish within " + std::to_string(seconds) +
+         " s, so the load went direct";
+}
+
 class PageStack final : public Stack {
  public:
   // The transfer and libxml2 want their global set-up done once, before any
@@ -58,19 +74,6 @@ class PageStack final : public Stack {
 };
 
 }  // namespace
-
-std::string DeadlineReason(int seconds, Stage stage) {
-  const char* underWay = stage == Stage::kDiscovery   ? "discovering the proxy"
-                         : stage == Stage::kReceiving ? "receiving the page"
-                                                      : "connecting";
-  return "no complete page within the load's deadline of " + std::to_string(seconds) +
-         " s (it was " + underWay + ")";
-}
-
-std::string UndiscoveredNote(int seconds) {
-  return "; proxy discovery did not finish within " + std::to_string(seconds) +
-         " s, so the load went direct";
-}
 
 Stack* NewPageStack() {
   return new PageStack;

@@ -91,8 +91,7 @@ std::string Reason(CURL* curl, CURLcode rc, const char* detail, const std::strin
       return "timed out";
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
-      return std::string("the certificate was not accepted") + (detail[0] != '\0' ? ": " : "") +
-             detail;
+      return std::string(kCertificateRefused) + (detail[0] != '\0' ? ": " : "") + detail;
     default:
       break;
   }

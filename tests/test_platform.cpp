@@ -203,6 +203,7 @@ TEST(Addresses, RedirectsProxiesAndWhatIsPrinted) {
       {"127.0.0.1", "http://127.0.0.1:38517/Features.aspx?&a=b", true},
       {"localhost", "https://LocalHost:1/", true},
       {"*.example.com", "http://features.Example.COM/", true},
+      {"zelvan.*", "http://ZELVAN.example/", true},  // A and Z, the ends of the letters
       {"*.example.com", "http://example.com/", false},
       {"*.example.com", "http://example.com.evil/", false},
       {"intra;features.*", "http://user:pw@features.zelvan.example/x", true},

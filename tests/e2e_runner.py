@@ -872,9 +872,11 @@ class Case:
         search = self.search(process, run)
         expected = 1 if closed_at else 2
 
+        # Exactly so many: Wine may show a window of the process a moment
+        # more while it makes another.
         def all_shown():
             windows[:] = xdotool(display, *search).split()
-            return len(windows) >= expected
+            return len(windows) == expected
         # A program that has ended shows nothing more.
         self.check(wait_for(lambda: all_shown() or process.poll() is not None, 60, 0.1) and
                    len(windows) == expected, "the form and the message box: %r" % windows)

@@ -2,6 +2,7 @@
 // and the stack that both build on it.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -21,6 +22,11 @@ struct Deadline {
   Stage stage = Stage::kConnecting;
   bool undiscovered = false;  // discovery ran out of its time; the fetch went direct
   bool Passed() const { return Clock::now() >= at; }
+  // What is left of it, never less than nothing.
+  std::chrono::milliseconds Left() const {
+    return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now()),
+                    std::chrono::milliseconds(0));
+  }
 };
 
 struct Response {

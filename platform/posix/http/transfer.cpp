@@ -137,9 +137,8 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
   Watch watch{curl.get(), cancel, deadline};
   // The deadline again, in libcurl's own terms a second later, should the
   // callback that notices it come late.
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline->at - Clock::now());
-  if (left.count() <= 0) return "cancelled";
+  const std::chrono::milliseconds left = deadline->Left();
+  if (left.count() == 0) return "cancelled";
   char detail[CURL_ERROR_SIZE] = "";
   CURLcode rc = CURLE_OK;
   auto set = [&](CURLoption option, auto value) {

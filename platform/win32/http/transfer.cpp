@@ -71,12 +71,6 @@ std::string Narrow(const std::wstring& wide) {
   return ToUtf8(Text(wide.begin(), wide.end()));
 }
 
-DWORD MillisecondsLeft(const Deadline& deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline.at - Clock::now()).count();
-  return left > 0 ? static_cast<DWORD>(left) : 0;
-}
-
 // A WinINet session for one transfer. Its blocking calls notice no flag, so
 // a watcher closes the session when the transfer is cancelled: that ends
 // every call under way on it and its children.
@@ -88,8 +82,8 @@ class Session {
     if (handle_ == nullptr) return;
     // Under Wine a closed session does not end a call that waits on the
     // network, so no wait may outlast the deadline either.
-    waitMs_ =
-        std::min(static_cast<DWORD>(limits.stallSeconds) * 1000, MillisecondsLeft(deadline) + 500);
+    waitMs_ = std::min(static_cast<DWORD>(limits.stallSeconds) * 1000,
+                       static_cast<DWORD>(deadline.Left().count()) + 500);
     Set(handle_, INTERNET_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(limits.connectSeconds) * 1000);
     Set(handle_, INTERNET_OPTION_CONNECT_RETRIES, 1);
     Set(handle_, INTERNET_OPTION_SEND_TIMEOUT, waitMs_);

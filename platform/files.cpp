@@ -116,7 +116,7 @@ std::string_view ByteReader::Peek(std::size_t n) {
     while (r.len < n) {
       if (r.len == r.size) {
         const std::size_t size = std::max(n, 2 * r.size);
-        auto bigger = std::make_unique_for_overwrite<char[]>(size);
+        std::unique_ptr<char[]> bigger(new char[size]);  // left unset: it is read into
         std::memcpy(bigger.get(), r.buffer, r.len);
         r.bigger = std::move(bigger);
         r.buffer = r.bigger.get();

@@ -35,6 +35,8 @@ around a value keep its outer spaces; \\xNN is a raw byte.
   display     yes: windowed on a private Xvfb display
   output      closed: standard output and error are a pipe with no reader
   signals     inherited: started with SIGHUP ignored and SIGUSR1 blocked
+  descriptors inherited: started with descriptor 7 open, as a careless
+              starter leaves one
   linger      seconds that the started program keeps running
   close       windowed: the form's close button is pressed once it has been
               shown for these seconds; it must be gone within a second, and
@@ -780,9 +782,14 @@ class Case:
         secrets = self.tell_proxy(run, env)
         logged = len(read(os.path.join(self.squid, "access.log")) or b"")
 
-        def inherit_signals():
-            signal.signal(signal.SIGHUP, signal.SIG_IGN)
-            signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR1})
+        signals, descriptors = one(run, "signals") == "inherited", one(run, "descriptors") == "inherited"
+
+        def inherit():
+            if signals:
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
+                signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR1})
+            if descriptors:
+                os.dup2(0, 7)  # inheritable, and every other one is not
         closed = one(run, "output") == "closed"
         # Under Wine, processes of Wine's own may keep a pipe open: a file then.
         err = open(os.path.join(self.tmp, "stderr"), "w+b") if self.wine else bytearray()
@@ -797,7 +804,7 @@ class Case:
         process = subprocess.Popen(
             argv, cwd=self.cwd, env=env,
             stdin=subprocess.DEVNULL, stdout=out if closed else subprocess.DEVNULL, stderr=out,
-            preexec_fn=inherit_signals if one(run, "signals") == "inherited" else None)
+            preexec_fn=inherit if signals or descriptors else None, close_fds=not descriptors)
         reader = threading.Thread(target=lambda: process.stderr and err.extend(process.stderr.read()))
         reader.start()
         if closed:

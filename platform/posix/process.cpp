@@ -169,6 +169,30 @@ std::int32_t ShellError(int err, const std::string& file) {
   }
 }
 
+// Libraries of the fetch may have left descriptors open without
+// close-on-exec (libproxy's pipes to its settings reader): none may pass on
+// to the program. glibc has a spawn action for this only from 2.34, so each
+// is marked here; without /proc, every number up to the limit is.
+void CloseOnExecFrom3() {
+  auto mark = [](int fd) {
+    const int flags = ::fcntl(fd, F_GETFD);
+    if (flags >= 0 && (flags & FD_CLOEXEC) == 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  };
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (const dirent* entry = ::readdir(dir)) {
+      char* end;
+      const long fd = std::strtol(entry->d_name, &end, 10);
+      if (*end == '\0' && end != entry->d_name && fd >= 3 && fd != ::dirfd(dir)) {
+        mark(static_cast<int>(fd));
+      }
+    }
+    ::closedir(dir);
+    return;
+  }
+  const long limit = ::sysconf(_SC_OPEN_MAX);
+  for (int fd = 3; fd < (limit > 0 && limit < 65536 ? limit : 65536); ++fd) mark(fd);
+}
+
 }  // namespace
 
 std::int32_t ShellExecute(WindowHandle /*owner*/, const Text& operation, const Text& file,
@@ -214,9 +238,7 @@ std::int32_t ShellExecute(WindowHandle /*owner*/, const Text& operation, const T
   if (err == 0) err = ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDWR, 0);
   if (err == 0) err = ::posix_spawn_file_actions_adddup2(&actions, 0, 1);
   if (err == 0) err = ::posix_spawn_file_actions_adddup2(&actions, 0, 2);
-  // Libraries of the fetch may have left descriptors open without
-  // close-on-exec (libproxy's pipes to its settings reader): none passes on.
-  if (err == 0) err = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  if (err == 0) CloseOnExecFrom3();
   if (err == 0 && !dir.empty()) err = ::posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
   if (err == 0) {
     // Never through a shell: the parameter string is one argument, as is.

@@ -22,6 +22,7 @@
 #include "platform/events.h"
 #include "platform/failure.h"
 #include "platform/posix/events_posix.h"
+#include "platform/posix/http/curl_options.h"
 #include "platform/version.h"
 #include "tests/TestSupport.h"
 
@@ -522,6 +523,54 @@ TEST(BrowserWithoutHttpModule, NavigationFailsWithTheReason) {
     std::this_thread::sleep_for(20ms);
   }
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Each version's options, set on the libcurl here (which takes both forms),
+// keep a transfer to http and https and its redirects where its origin lets
+// them lead.
+TEST(CurlOptions, EveryVersionKeepsTheSchemes) {
+  Server server;
+  ASSERT_TRUE(server.Up());
+  const std::string toFile = server.Url("/page?status=302&location=file:///etc/hostname");
+  const std::string toHttp =
+      server.Url("/page?status=302&location=" + Escape(server.Url(PageTarget(Form1("")))));
+  const struct {
+    unsigned int version;
+    bool schemeNames, quickExit;
+  } versions[] = {
+      {0x074A00, false, false}, {0x075400, false, false}, {0x075500, true, false},
+      {0x075600, true, false},  {0x075700, true, true},   {0x080B00, true, true},
+  };
+  const struct {
+    const std::string url;
+    const char* redirectSchemes;  // as for an http origin, or an https one
+    CURLcode expected;
+  } transfers[] = {
+      {"file:///etc/hostname", "http,https", CURLE_UNSUPPORTED_PROTOCOL},
+      {toFile, "http,https", CURLE_UNSUPPORTED_PROTOCOL},
+      {toHttp, "https", CURLE_UNSUPPORTED_PROTOCOL},
+      {toHttp, "http,https", CURLE_OK},
+  };
+  for (const auto& v : versions) {
+    SCOPED_TRACE(v.version);
+    const http::CurlOptions options = http::CurlOptionsOf(v.version);
+    EXPECT_EQ(options.schemeNames, v.schemeNames);
+    EXPECT_EQ(options.quickExit, v.quickExit);
+    for (const auto& t : transfers) {
+      SCOPED_TRACE(t.url + " " + t.redirectSchemes);
+      CURL* curl = curl_easy_init();
+      ASSERT_NE(curl, nullptr);
+      ASSERT_EQ(http::SetSchemes(curl, options, t.redirectSchemes), CURLE_OK);
+      ASSERT_EQ(http::SetQuickExit(curl, options), CURLE_OK);
+      curl_easy_setopt(curl, CURLOPT_URL, t.url.c_str());
+      curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+      curl_easy_setopt(
+          curl, CURLOPT_WRITEFUNCTION,
+          +[](char*, size_t size, size_t count, void*) { return size * count; });
+      EXPECT_EQ(curl_easy_perform(curl), t.expected);
+      curl_easy_cleanup(curl);
+    }
+  }
 }
 
 }  // namespace

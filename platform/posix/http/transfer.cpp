@@ -5,6 +5,7 @@
 
 #include "platform/http/address.h"
 #include "platform/http/fetch.h"
+#include "platform/posix/http/curl_options.h"
 #include "platform/posix/http/proxy.h"
 #include "platform/version.h"
 
@@ -148,8 +149,9 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
   set(CURLOPT_DEFAULT_PROTOCOL, "http");
   // A page may send the browser on to another page, never to another scheme,
   // and never from https back to http.
-  set(CURLOPT_PROTOCOLS_STR, "http,https");
-  set(CURLOPT_REDIR_PROTOCOLS_STR, RedirectSchemes(url));
+  static const CurlOptions kOptions =
+      CurlOptionsOf(curl_version_info(CURLVERSION_NOW)->version_num);
+  if (rc == CURLE_OK) rc = SetSchemes(curl.get(), kOptions, RedirectSchemes(url));
   // The proxy is chosen here, for the page's address, and carries its
   // redirects too; libcurl is to look for none of its own.
   set(CURLOPT_PROXY, proxy.c_str());
@@ -172,8 +174,7 @@ std::string FetchThrough(const std::string& url, const std::string& proxy,
   set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallSeconds));
   set(CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()) + 1000);
   set(CURLOPT_NOSIGNAL, 1L);
-  // A cancelled transfer must not wait for a name lookup that hangs.
-  set(CURLOPT_QUICK_EXIT, 1L);
+  if (rc == CURLE_OK) rc = SetQuickExit(curl.get(), kOptions);
   set(CURLOPT_WRITEFUNCTION, OnData);
   set(CURLOPT_WRITEDATA, &sink);
   set(CURLOPT_NOPROGRESS, 0L);

@@ -21,6 +21,7 @@ KIND is one of
   noform        a page without the form
   status:N      HTTP status N with an error page
   redirect      a redirect to /Features.aspx on the same server, then ok
+  redirect:URL  a redirect to URL
   downgrade     for --tls: a redirect to the same page and query over plain
                 http at 127.0.0.1:PLAIN (--plain-port, else the port + 2),
                 where a listener of its own answers ok and logs each request
@@ -185,6 +186,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if url.path == "/Features.aspx":
                 return self.send(302, "", location="/Features2.aspx?" + url.query)
             answer = "ok"
+        if answer.startswith("redirect:"):
+            return self.send(302, "", location=answer[9:])
         if answer == "downgrade":
             return self.send(302, "", location="http://127.0.0.1:%d/Features.aspx?%s" % (
                 self.plain_port, url.query))

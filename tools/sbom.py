@@ -2,7 +2,7 @@
 """The bill of materials of a FirstLoad package, in CycloneDX 1.6 JSON.
 
   sbom.py make  --stage DIR --build DIR --arch ARCH --version V --commit SHA [--out NAME]
-  sbom.py check --stage DIR [--sbom NAME]
+  sbom.py check --stage DIR [--sbom NAME] [--root DIR]
 
 `make` hashes every file of the package's stage folder and lists the
 components the build put into its binaries or that they load:
@@ -17,7 +17,8 @@ SOURCE_DATE_EPOCH: everything is sorted and the serial number is derived
 from the content.
 
 `check` tells whether the SBOM in a package hashes every file correctly and
-names the Debian packages at the versions installed here.
+names the Debian packages at the versions installed here, or in the root
+file system given (--root), where the Linux packages are built.
 """
 import argparse
 import hashlib
@@ -39,6 +40,7 @@ SBOM_NAME = "sbom.cdx.json"
 # clearly: GCC's runtime carries the runtime library exception, glibc's
 # copyright is free text, libxml2's Debian file calls its MIT text "MIT-1".
 SOURCE_LICENCES = {
+    "gcc-10": "GPL-3.0-or-later WITH GCC-exception-3.1",
     "gcc-12": "GPL-3.0-or-later WITH GCC-exception-3.1",
     "gcc-mingw-w64": "GPL-3.0-or-later WITH GCC-exception-3.1",
     "glibc": "LGPL-2.1-or-later",
@@ -519,7 +521,8 @@ def check(args):
             problems.append("%s: version %s, purl %s" % (name, c.get("version"), version))
         wanted[name if arch == "all" else name + ":" + arch] = version
     if wanted:
-        run = subprocess.run(["dpkg-query", "-W", "-f=${Package}:${Architecture}\t${Version}\n"]
+        admin = ["--admindir=" + os.path.join(args.root, "var/lib/dpkg")] if args.root else []
+        run = subprocess.run(["dpkg-query"] + admin + ["-W", "-f=${Package}:${Architecture}\t${Version}\n"]
                              + sorted(wanted), capture_output=True, text=True)
         installed = {}
         for line in run.stdout.splitlines():
@@ -551,6 +554,8 @@ def main():
     c = sub.add_parser("check")
     c.add_argument("--stage", required=True, help="an unpacked package")
     c.add_argument("--sbom", default=SBOM_NAME)
+    c.add_argument("--root", help="the root file system the package was built in, whose "
+                                  "Debian packages are compared instead of this machine's")
     args = parser.parse_args()
     make(args) if args.command == "make" else check(args)
 

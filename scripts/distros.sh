@@ -47,7 +47,9 @@ distro_root() {
   local name=$1 suite=$2
   shift 2
   distro_dir="$FIRSTLOAD_DISTROS/$name"
-  local recipe="$suite $FIRSTLOAD_DEBIAN_MIRROR $*"
+  # The recipe: the release, the mirror, the packages and how they are put in.
+  local recipe
+  recipe="$suite $FIRSTLOAD_DEBIAN_MIRROR $* $(declare -f distro_root | sha256sum | cut -c1-16)"
   if [ "$(cat "$distro_dir/.recipe" 2>/dev/null)" = "$recipe" ]; then return 0; fi
   ensure_packages "${FIRSTLOAD_DISTRO_PACKAGES[@]}"
   phase "root file system $name ($suite)"
@@ -64,6 +66,8 @@ distro_root() {
     apt-get update -q
     apt-get install -y -q --no-install-recommends "$@"
     apt-get clean
+    # A desktop has its font cache made; without it GTK makes it first.
+    if command -v fc-cache > /dev/null; then fc-cache; fi
     rm -rf /var/lib/apt/lists/*' sh "$@" >> "$new.log" 2>&1 ||
     { tail -20 "$new.log" >&2; return 1; }
   rm -f "$new.log"

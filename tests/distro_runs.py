@@ -40,7 +40,7 @@ RUNS = [
          reason="a redirect to file was refused"),
 ]
 # Windowed runs: the service waits this long, so that the form is seen.
-DELAY = 1.5
+DELAY = 3
 
 
 class Proxy(http.server.BaseHTTPRequestHandler):
@@ -77,7 +77,7 @@ def read(path):
 
 class Runs:
     def __init__(self, args, tmp):
-        self.args, self.tmp, self.root = args, tmp, args.root
+        self.args, self.tmp, self.root = args, tmp, os.path.abspath(args.root)
         self.failures = []
         # The namespace's own: loopback up, the product's host name on it, the
         # run folders, /proc and /dev inside the root file system.
@@ -85,6 +85,7 @@ class Runs:
         hosts = os.path.join(tmp, "hosts")
         with open(hosts, "w") as f:
             f.write("127.0.0.1 localhost %s\n" % HOST)
+        open(os.path.join(self.root, "etc/hosts"), "a").close()  # debootstrap writes none
         for source, target in ((hosts, "etc/hosts"), (tmp, "mnt"), ("/dev", "dev")):
             subprocess.run(["mount", "--rbind", source, os.path.join(self.root, target)], check=True)
         subprocess.run(["mount", "-t", "proc", "proc", os.path.join(self.root, "proc")], check=True)
@@ -173,7 +174,7 @@ class Runs:
         self.check((b"/Features.aspx?" in proxied) == bool(row.get("proxied")),
                    "the proxy carried %r" % proxied)
         if row.get("window"):
-            self.check(seen, "no form was seen on the display")
+            self.check(seen, "no form was seen on the display: %s" % err)
         if row["status"] == 0:
             self.check(read(stored) is not None, "no list was stored")
             for _ in range(50):

@@ -12,7 +12,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/${FIRSTLOAD_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Packages built for Windows elsewhere (libxml2) come in through CMAKE_PREFIX_PATH.
+# Packages built for Windows elsewhere come in through CMAKE_PREFIX_PATH.
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
 # Lets ctest run the Windows programs on this machine.

@@ -1,5 +1,5 @@
 // What the HTTP module does with a page once it has arrived: decoding by the
-// Content-Type, a byte-order mark or a <meta>, parsing with libxml2, and the
+// Content-Type, a byte-order mark or a <meta>, parsing with gumbo, and the
 // lookup of Form1, its txtvalue and the value, as the web form asks for them.
 //
 // Input: a length byte and that many bytes of Content-Type; the rest is the
@@ -10,7 +10,6 @@
 #include <exception>
 #include <string>
 
-#include "platform/http/libxml.h"
 #include "platform/http/page.h"
 
 namespace {
@@ -43,11 +42,6 @@ void CheckValue(const Node& node) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  xmlInitParser();  // as the module does once, before any page
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -5,7 +5,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/phases.sh"
 FIRSTLOAD_PACKAGES=(
   g++ cmake make pkg-config
   googletest libgtest-dev libbenchmark-dev
-  libcurl4-openssl-dev libxml2-dev libgtk-3-dev libproxy-dev
+  libcurl4-openssl-dev libgtk-3-dev libproxy-dev
+  # The HTML parser comes as Debian's source (ensure_gumbo_source): unpacked and
+  # patched with these. libxml2 is only the benchmarks' yardstick.
+  xz-utils patch libxml2-dev
   python3 xvfb x11-utils xdotool fonts-liberation locales strace openssl
   # The window's texts in other languages: msgfmt builds their catalogues,
   # and a font with Chinese, Japanese and Korean letters lays them out (GTK
@@ -36,7 +39,7 @@ FIRSTLOAD_WINDOWS_TEST_PACKAGES=(
 # libraries, and the emulator that runs its programs and tests.
 FIRSTLOAD_ARM64_PACKAGES=(
   g++-aarch64-linux-gnu qemu-user-static
-  libcurl4-openssl-dev:arm64 libxml2-dev:arm64 libgtk-3-dev:arm64 libproxy-dev:arm64
+  libcurl4-openssl-dev:arm64 libgtk-3-dev:arm64 libproxy-dev:arm64
   libgtest-dev:arm64 libx11-dev:arm64
 )
 
@@ -91,4 +94,53 @@ ensure_arm64() {
   if ! grep -qs xpm "$loaders/2.10.0/loaders.cache"; then
     $sudo qemu-aarch64-static "$loaders/gdk-pixbuf-query-loaders" --update-cache
   fi
+}
+
+# ensure_gumbo_source: the HTML parser's source, from Debian's archive (the
+# release FIRSTLOAD_GUMBO_SUITE names), with the patches of cmake/gumbo/
+# applied, in build-deps/gumbo-parser. Built into every program with the
+# project's own compiler, so that the parser is the same on every platform
+# and needs no newer C library than the rest. Its stanza of the archive's
+# source index lies beside it as the .dsc that tools/sbom.py reads.
+FIRSTLOAD_GUMBO_SUITE=${FIRSTLOAD_GUMBO_SUITE:-trixie}
+ensure_gumbo_source() {
+  local root dest patches stamp
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  dest="$root/build-deps/gumbo-parser"
+  patches=$(cat "$root"/cmake/gumbo/*.patch | sha256sum | cut -d' ' -f1)
+  stamp="$FIRSTLOAD_GUMBO_SUITE $patches"
+  [ "$(cat "$dest/.firstload-source" 2>/dev/null)" = "$stamp" ] && return 0
+  phase "fetching the HTML parser's source from Debian ($FIRSTLOAD_GUMBO_SUITE)"
+  local mirror=${FIRSTLOAD_DEBIAN_MIRROR:-http://deb.debian.org/debian} work
+  work=$(mktemp -d /tmp/firstload-gumbo-XXXXXX)
+  mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
+  echo "deb-src $mirror $FIRSTLOAD_GUMBO_SUITE main" > "$work/sources.list"
+  local conf=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
+              -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache")
+  # The index apt checks against the release's signature gives the digest
+  # that the tarball is held to.
+  apt-get -q "${conf[@]}" -o APT::Sandbox::User="$(id -un)" update > /dev/null
+  apt-cache "${conf[@]}" showsrc gumbo-parser | awk '/^$/ { exit } { print }' > "$work/stanza"
+  local dir line sum file
+  dir=$(sed -n 's/^Directory: //p' "$work/stanza")
+  line=$(awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 } on && $3 ~ /\.orig\.tar\./ { print $1, $3 }' "$work/stanza")
+  sum=${line%% *} file=${line#* }
+  [ -n "$dir" ] && [ -n "$file" ] || { echo "no gumbo-parser source in $FIRSTLOAD_GUMBO_SUITE" >&2; rm -rf "$work"; return 1; }
+  curl -fsS -o "$work/$file" "$mirror/$dir/$file"
+  echo "$sum  $work/$file" | sha256sum -c --quiet
+  mkdir -p "$work/tree"
+  tar -xf "$work/$file" -C "$work/tree" --strip-components=1
+  local patch
+  for patch in "$root"/cmake/gumbo/*.patch; do
+    patch -s -d "$work/tree" -p1 < "$patch"
+  done
+  local version
+  version=$(sed -n 's/^Version: //p' "$work/stanza")
+  sed 's/^Package: /Source: /' "$work/stanza" > "$work/tree/gumbo-parser_$version.dsc"
+  echo "$stamp" > "$work/tree/.firstload-source"
+  rm -rf "$dest"
+  mkdir -p "$root/build-deps"
+  mv "$work/tree" "$dest"
+  rm -rf "$work"
+  phase_continue
 }

@@ -13,15 +13,15 @@ FIRSTLOAD_DISTRO_PACKAGES=(debootstrap iproute2)
 # SBOM is made with.
 FIRSTLOAD_BUILD_ROOT=(bullseye
   g++ cmake make pkg-config gettext python3 dpkg-dev g++-aarch64-linux-gnu
-  libcurl4-openssl-dev libxml2-dev libgtk-3-dev libproxy-dev
-  libcurl4-openssl-dev:arm64 libxml2-dev:arm64 libgtk-3-dev:arm64 libproxy-dev:arm64)
+  libcurl4-openssl-dev libgtk-3-dev libproxy-dev
+  libcurl4-openssl-dev:arm64 libgtk-3-dev:arm64 libproxy-dev:arm64)
 # What a desktop of each release has that FirstLoad loads: GTK, libcurl,
-# libproxy with GNOME's settings, libxml2, a font.
+# libproxy with GNOME's settings, a font.
 FIRSTLOAD_RUN_ROOT_11=(bullseye
-  libgtk-3-0 libcurl4 libproxy1v5 libproxy1-plugin-gsettings libxml2 gsettings-desktop-schemas
+  libgtk-3-0 libcurl4 libproxy1v5 libproxy1-plugin-gsettings gsettings-desktop-schemas
   fonts-dejavu-core)
 FIRSTLOAD_RUN_ROOT_13=(trixie
-  libgtk-3-0t64 libcurl4t64 libproxy1v5 libxml2 gsettings-desktop-schemas fonts-dejavu-core)
+  libgtk-3-0t64 libcurl4t64 libproxy1v5 gsettings-desktop-schemas fonts-dejavu-core)
 
 # in_root [--bind FOLDER:DIR]... ROOT COMMAND...: COMMAND in ROOT, in a mount
 # namespace of its own with /proc, /dev and each FOLDER at DIR.

@@ -1,11 +1,12 @@
 // Which encoding a browser reads a page in: a byte-order mark, else the
 // Content-Type header's charset, else the first <meta> that names one, else
 // Windows-1252.
+#include <exception>
 #include <string_view>
 
 #include "platform/http/charset.h"
-#include "platform/http/libxml.h"
 #include "platform/http/page.h"
+#include "platform/http/tree.h"
 
 namespace fl::http {
 
@@ -105,14 +106,28 @@ std::string BomEncoding(std::string_view* bytes) {
 // look ahead only a kilobyte), so only the start is searched.
 std::string MetaEncoding(std::string_view body) {
   body = body.substr(0, 64 * 1024);
-  // Latin-1 maps every byte to a character, so this pass cannot stumble over
-  // bytes of the page's real encoding.
-  XmlDocPtr doc(htmlReadMemory(body.data(), static_cast<int>(body.size()), nullptr, "ISO-8859-1",
-                               kParseOptions));
-  if (!doc) return "";
-  auto* root = reinterpret_cast<xmlNode*>(doc.get());
-  for (xmlNode* e = NextElement(root, root); e != nullptr; e = NextElement(e, root)) {
-    if (!IsElement(e, "meta")) continue;
+  // Read as Latin-1, which maps every byte to a character, so that this pass
+  // cannot stumble over bytes of the page's real encoding.
+  std::string latin1;
+  latin1.reserve(body.size() + body.size() / 4);
+  for (char c : body) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      latin1 += c;
+    } else {
+      latin1 += static_cast<char>(0xC0 | (b >> 6));
+      latin1 += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  TreePtr tree;
+  try {
+    tree = ParseTree(latin1);
+  } catch (const std::exception&) {
+    return "";  // the page's own parse will say why
+  }
+  const GumboNode* root = tree->Document();
+  for (GumboNode* e = NextElement(root, root); e != nullptr; e = NextElement(e, root)) {
+    if (!IsElement(e, GUMBO_TAG_META)) continue;
     std::string label;
     if (auto charset = Attr(e, "charset")) {
       label = *charset;
@@ -132,24 +147,6 @@ std::string MetaEncoding(std::string_view body) {
   return "";
 }
 
-// The input-stream clean-up a browser applies before parsing: line breaks
-// become LF, and NUL, which would end libxml2's input, becomes U+FFFD.
-std::string Preprocess(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else if (text[i] == '\0') {
-      out += "\xEF\xBF\xBD";
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string DecodePage(const std::string& body, const std::string& contentType) {
@@ -158,7 +155,7 @@ std::string DecodePage(const std::string& body, const std::string& contentType) 
   if (encoding.empty()) encoding = Resolve(CharsetParam(contentType));
   if (encoding.empty()) encoding = MetaEncoding(body);
   if (encoding.empty()) encoding = "windows-1252";
-  return Preprocess(ConvertToUtf8(bytes, encoding));
+  return ConvertToUtf8(bytes, encoding);
 }
 
 }  // namespace fl::http

@@ -34,12 +34,9 @@ std::string UndiscoveredNote(int seconds) {
 
 class PageStack final : public Stack {
  public:
-  // The transfer and libxml2 want their global set-up done once, before any
-  // thread uses them.
-  PageStack() {
-    StartTransfers();
-    StartParser();
-  }
+  // The transfer wants its global set-up done once, before any thread uses
+  // it.
+  PageStack() { StartTransfers(); }
 
   // Never throws: nothing may cross the seam.
   Outcome Load(const std::string& url, const std::string& caFile, const Limits& limits,
@@ -64,7 +61,6 @@ class PageStack final : public Stack {
         return outcome;
       }
       outcome.document = ParsePage(response.body, response.contentType);
-      if (!outcome.document) outcome.error = "not a page: libxml2 could not parse it";
     } catch (const std::exception& e) {
       outcome.document.reset();
       outcome.error = e.what();

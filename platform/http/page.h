@@ -12,10 +12,7 @@ namespace fl::http {
 // The page's text in UTF-8, read in the encoding a browser would pick.
 std::string DecodePage(const std::string& body, const std::string& contentType);
 
-// Null when no tree could be built at all.
+// Throws std::runtime_error, saying why, for a page past the parser's bounds.
 std::shared_ptr<const Node> ParsePage(const std::string& body, const std::string& contentType);
-
-// The parser's own set-up, done once before any thread parses.
-void StartParser();
 
 }  // namespace fl::http

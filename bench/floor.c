@@ -13,7 +13,7 @@
    Built with FLOOR_FETCH, it is the floor of a first run: with no
    FeatDlods.txt it asks libproxy for the proxy of the page's address,
    fetches the page from FLOOR_HOST with libcurl, finds the field txtvalue of
-   the form Form1 with libxml2's HTML parser, splits the list into rows of
+   the form Form1 with gumbo's HTML parser, splits the list into rows of
    cells, writes them as records in Windows-1252 to FeatDlods_temp.txt,
    flushes it, renames it over FeatDlods.txt and flushes the folder; then
    goes on as above. */
@@ -32,7 +32,7 @@
 
 #ifdef FLOOR_FETCH
 #include <curl/curl.h>
-#include <libxml/HTMLparser.h>
+#include <gumbo.h>
 #include <proxy.h>
 #endif
 
@@ -269,15 +269,20 @@ static char* desktop_proxy(const char* url) {
   return proxy;
 }
 
-static xmlNode* find_named(xmlNode* node, const char* tag, const char* name) {
-  for (; node != NULL; node = node->next) {
-    if (node->type == XML_ELEMENT_NODE && strcasecmp((const char*)node->name, tag) == 0) {
-      xmlChar* n = xmlGetProp(node, (const xmlChar*)"name");
-      int match = n != NULL && strcmp((const char*)n, name) == 0;
-      xmlFree(n);
-      if (match) return node;
+/* The first element tag called name in tree order below node. The
+   tree stands as deep as the parser's depth bound, so this may recurse. */
+static GumboNode* find_named(GumboNode* node, GumboTag tag, const char* name) {
+  const GumboVector* children = node->type == GUMBO_NODE_DOCUMENT  ? &node->v.document.children
+                                : node->type == GUMBO_NODE_ELEMENT ? &node->v.element.children
+                                                                   : NULL;
+  if (children == NULL) return NULL;
+  for (unsigned i = 0; i < children->length; ++i) {
+    GumboNode* child = children->data[i];
+    if (child->type == GUMBO_NODE_ELEMENT && child->v.element.tag == tag) {
+      GumboAttribute* n = gumbo_get_attribute(&child->v.element.attributes, "name");
+      if (n != NULL && strcmp(n->value, name) == 0) return child;
     }
-    xmlNode* inner = find_named(node->children, tag, name);
+    GumboNode* inner = find_named(child, tag, name);
     if (inner != NULL) return inner;
   }
   return NULL;
@@ -403,18 +408,15 @@ static int fetch_and_store(const char* folder, const char* feature_1252, size_t 
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_data);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &page);
   CURLcode rc = curl_easy_perform(curl);
-  const char* type = NULL;
-  curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
-  const char* charset = type != NULL ? strcasestr(type, "charset=") : NULL;
   int ok = 0;
   if (rc == CURLE_OK && page.data != NULL) {
-    htmlDocPtr doc = htmlReadMemory(page.data, (int)page.len, NULL, charset ? charset + 8 : NULL,
-                                    HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                                        HTML_PARSE_NONET | HTML_PARSE_RECOVER);
-    xmlNode* form = doc ? find_named(xmlDocGetRootElement(doc), "form", "Form1") : NULL;
-    xmlNode* field = form ? find_named(form->children, "input", "txtvalue") : NULL;
-    xmlChar* value = field ? xmlGetProp(field, (const xmlChar*)"value") : NULL;
-    ok = value != NULL && value[0] != '\0' && store(folder, (const char*)value);
+    /* The page is ASCII, which the parser reads as it is. */
+    GumboOutput* doc = gumbo_parse_with_length(page.data, page.len);
+    GumboNode* form = find_named(doc->document, GUMBO_TAG_FORM, "Form1");
+    GumboNode* field = form ? find_named(form, GUMBO_TAG_INPUT, "txtvalue") : NULL;
+    GumboAttribute* value =
+        field ? gumbo_get_attribute(&field->v.element.attributes, "value") : NULL;
+    ok = value != NULL && value->value[0] != '\0' && store(folder, value->value);
   }
   return ok;
 }

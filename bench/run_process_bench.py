@@ -11,7 +11,7 @@ side with its baseline in one run.
   first    a first run (no list stored) against a local nginx serving an
            ASP.NET-shaped page with a 300-row list: FirstLoad against the
            first-run floor (the same C program built with the fetch: libproxy,
-           libcurl, libxml2, the records written and flushed, the /proc walk,
+           libcurl, gumbo, the records written and flushed, the /proc walk,
            the start), with `curl -s -o` of the same page beside them; wall
            time, median of interleaved runs.
   window   a first run against a service that never answers, on a private

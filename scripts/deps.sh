@@ -108,7 +108,8 @@ ensure_gumbo_source() {
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   dest="$root/build-deps/gumbo-parser"
   patches=$(cat "$root"/cmake/gumbo/*.patch | sha256sum | cut -d' ' -f1)
-  stamp="$FIRSTLOAD_GUMBO_SUITE $patches"
+  # The recipe: the release, the patches and how they are put in.
+  stamp="$FIRSTLOAD_GUMBO_SUITE $patches $(declare -f ensure_gumbo_source | sha256sum | cut -c1-16)"
   [ "$(cat "$dest/.firstload-source" 2>/dev/null)" = "$stamp" ] && return 0
   phase "fetching the HTML parser's source from Debian ($FIRSTLOAD_GUMBO_SUITE)"
   local mirror=${FIRSTLOAD_DEBIAN_MIRROR:-http://deb.debian.org/debian} work
@@ -136,7 +137,11 @@ ensure_gumbo_source() {
   done
   local version
   version=$(sed -n 's/^Version: //p' "$work/stanza")
-  sed 's/^Package: /Source: /' "$work/stanza" > "$work/tree/gumbo-parser_$version.dsc"
+  # The release the source is from, for the SBOM's package URL.
+  local release
+  release=$(sed -n 's/^Version: \([0-9]*\).*/\1/p' "$work"/lists/*_InRelease | head -n1)
+  { sed 's/^Package: /Source: /' "$work/stanza"; echo "X-Distro: debian-$release"; } \
+    > "$work/tree/gumbo-parser_$version.dsc"
   echo "$stamp" > "$work/tree/.firstload-source"
   rm -rf "$dest"
   mkdir -p "$root/build-deps"

@@ -9,7 +9,7 @@ components the build put into its binaries or that they load:
   - what the linker took in (CMake's link lines, run again with the linker's
     trace): static archives and start files, from the Debian package that
     owns them, or from the Debian source package whose .dsc lies beside a
-    library built here (libxml2 for Windows);
+    library built here (the HTML parser);
   - what the ELF files load (DT_NEEDED, followed to the end), as the Debian
     packages that own those libraries.
 The output depends only on the files, the package database and
@@ -38,13 +38,13 @@ SBOM_NAME = "sbom.cdx.json"
 
 # Licences of source packages whose copyright file gives none that maps
 # clearly: GCC's runtime carries the runtime library exception, glibc's
-# copyright is free text, libxml2's Debian file calls its MIT text "MIT-1".
+# copyright is free text; the HTML parser is built here from its source.
 SOURCE_LICENCES = {
     "gcc-10": "GPL-3.0-or-later WITH GCC-exception-3.1",
     "gcc-12": "GPL-3.0-or-later WITH GCC-exception-3.1",
     "gcc-mingw-w64": "GPL-3.0-or-later WITH GCC-exception-3.1",
     "glibc": "LGPL-2.1-or-later",
-    "libxml2": "MIT",
+    "gumbo-parser": "Apache-2.0",
 }
 
 # DEP-5 short names that are SPDX identifiers once their case is fixed;
@@ -301,7 +301,7 @@ def read_dsc(path):
     fields = {}
     with open(path, encoding="utf-8") as f:
         for line in f:
-            m = re.match(r"^(Source|Version|Maintainer):\s*(.*)$", line)
+            m = re.match(r"^(Source|Version|Maintainer|X-Distro):\s*(.*)$", line)
             if m:
                 fields[m.group(1)] = m.group(2).strip()
     return fields
@@ -423,7 +423,7 @@ def make(args):
         row = {"Package": dsc["Source"], "Architecture": "source", "Version": dsc["Version"],
                "source:Package": dsc["Source"], "source:Version": dsc["Version"],
                "Maintainer": dsc.get("Maintainer", "")}
-        ref = purl(row["Package"], row["Version"], "source", dist)
+        ref = purl(row["Package"], row["Version"], "source", dsc.get("X-Distro", dist))
         refs_of[p] = ref
         used_files.setdefault(ref, set()).add(os.path.basename(p))
         linkage.setdefault(ref, set()).add("static")

@@ -61,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, HostileService,
                                          Hostile{"reset", "Failure when receiving data"},
                                          Hostile{"badchunk", "chunked-encoding"},
                                          Hostile{"hugelength", "the page is larger than 16 MiB"},
-                                         Hostile{"deep", nullptr}, Hostile{"garbage", nullptr},
+                                         Hostile{"deep", "nest deeper than 512"},
+                                         Hostile{"garbage", nullptr},
                                          Hostile{"drip", "timed out"}),
                          [](const testing::TestParamInfo<Hostile>& info) {
                            return std::string(info.param.answer);

@@ -411,7 +411,7 @@ static int fetch_and_store(const char* folder, const char* feature_1252, size_t 
   int ok = 0;
   if (rc == CURLE_OK && page.data != NULL) {
     /* The page is ASCII, which the parser reads as it is. */
-    GumboOutput* doc = gumbo_parse_with_length(page.data, page.len);
+    GumboOutput* doc = gumbo_parse_with_options(&kGumboDefaultOptions, page.data, page.len);
     GumboNode* form = find_named(doc->document, GUMBO_TAG_FORM, "Form1");
     GumboNode* field = form ? find_named(form, GUMBO_TAG_INPUT, "txtvalue") : NULL;
     GumboAttribute* value =

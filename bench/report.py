@@ -2,7 +2,7 @@
 """Prints every benchmark figure with its baseline, the ratio and whether the
 target is met, from the JSON files of one scripts/bench run.
 
-  report.py --process FILE --recordfile FILE --featurelist FILE
+  report.py --process FILE --recordfile FILE --featurelist FILE --parse FILE
 """
 import argparse
 import json
@@ -25,7 +25,8 @@ def medians(path):
             continue  # an aggregate, when there is one, wins
         scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
         out[name] = {"ms": b["real_time"] * scale, "mbps": b.get("MB"), "rows": b.get("rows"),
-                     "file_mb": b.get("file_MB")}
+                     "file_mb": b.get("file_MB"), "page_mib": b.get("page_MiB"),
+                     "peak_mib": b.get("peak_MiB")}
     return out
 
 
@@ -49,6 +50,7 @@ def main():
     parser.add_argument("--process", required=True)
     parser.add_argument("--recordfile", required=True)
     parser.add_argument("--featurelist", required=True)
+    parser.add_argument("--parse", required=True)
     args = parser.parse_args()
     with open(args.process) as f:
         proc = json.load(f)
@@ -125,6 +127,15 @@ def main():
         growth = runs[big]["ms"] / runs[small]["ms"]
         print("   %d MB -> %d MB: %.2f times as long (target at most 4.5): %s"
               % (small, big, growth, verdict(growth <= 4.5)))
+
+    parse = medians(args.parse)
+    print("5. The page parse and lookup of Form1.txtvalue, against libxml2's HTML parser "
+          "(informative; the first run above holds the target)")
+    for page in ("typical", "largest"):
+        g, x = parse["BM_Gumbo/" + page], parse["BM_Libxml2/" + page]
+        print("   %-7s page of %.2f MiB: gumbo %.2f ms, peak %.1f MiB; libxml2 %.2f ms, peak "
+              "%.1f MiB: %.2f times the time" % (page, g["page_mib"], g["ms"], g["peak_mib"],
+                                                 x["ms"], x["peak_mib"], g["ms"] / x["ms"]))
     return 0
 
 

@@ -106,6 +106,10 @@ std::string BomEncoding(std::string_view* bytes) {
 // look ahead only a kilobyte), so only the start is searched.
 std::string MetaEncoding(std::string_view body) {
   body = body.substr(0, 64 * 1024);
+  // No element can be a meta without these letters; most pages then parse once.
+  std::string lower(body);
+  for (char& c : lower) c = Lower(c);
+  if (lower.find("<meta") == std::string::npos) return "";
   // Read as Latin-1, which maps every byte to a character, so that this pass
   // cannot stumble over bytes of the page's real encoding.
   std::string latin1;

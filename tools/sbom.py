@@ -422,8 +422,8 @@ def make(args):
         dsc = read_dsc(dsc_path)
         row = {"Package": dsc["Source"], "Architecture": "source", "Version": dsc["Version"],
                "source:Package": dsc["Source"], "source:Version": dsc["Version"],
-               "Maintainer": dsc.get("Maintainer", "")}
-        ref = purl(row["Package"], row["Version"], "source", dsc.get("X-Distro", dist))
+               "Maintainer": dsc.get("Maintainer", ""), "distro": dsc.get("X-Distro", dist)}
+        ref = purl(row["Package"], row["Version"], "source", row["distro"])
         refs_of[p] = ref
         used_files.setdefault(ref, set()).add(os.path.basename(p))
         linkage.setdefault(ref, set()).add("static")
@@ -437,7 +437,7 @@ def make(args):
         libraries.append(component(
             row["Package"], row["Version"], row["Architecture"], row["source:Package"],
             row["source:Version"], row["Maintainer"], copyright_file,
-            "+".join(sorted(linkage[ref])), used_files[ref], dist))
+            "+".join(sorted(linkage[ref])), used_files[ref], row.get("distro", dist)))
 
     file_components = [{"type": "file", "bom-ref": file_ref[f], "name": f,
                         "hashes": [{"alg": "SHA-256", "content": sha256(os.path.join(stage, f))}]}

@@ -11,6 +11,9 @@
 #ifndef FIRSTLOAD_FEATURE_SERVICE_CA_FILE
 #define FIRSTLOAD_FEATURE_SERVICE_CA_FILE ""
 #endif
+#ifndef FIRSTLOAD_FEATURE_LIST_KEYS
+#define FIRSTLOAD_FEATURE_LIST_KEYS ""
+#endif
 
 #ifdef FIRSTLOAD_TEST_SETTINGS
 #include <string>
@@ -54,6 +57,10 @@ Text FeatureServiceHost() {
 
 Text FeatureServiceCaFile() {
   return u"" FIRSTLOAD_FEATURE_SERVICE_CA_FILE;
+}
+
+Text FeatureListKeys() {
+  return u"" FIRSTLOAD_FEATURE_LIST_KEYS;
 }
 
 http::Limits FeatureServiceLimits() {

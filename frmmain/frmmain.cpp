@@ -4,14 +4,18 @@
 
 #include "ModMain/ModMain.h"
 #include "ModMain/errorlog/Guarded.h"
+#include "ModMain/errorlog/LogNetError.h"
 #include "platform/app.h"
 #include "platform/events.h"
+#include "platform/signature.h"
+#include "platform/utf8.h"
 
 namespace fl {
 
 namespace {
 
 std::unique_ptr<frmmainForm> gForm;
+Text gQuery;  // the query of the page asked for, which its signature names
 
 WindowDesign Design() {
   WindowDesign d;
@@ -66,6 +70,7 @@ WindowHandle hWnd() {
 
 void GetWebRetForFeatures(const Text& CustomerDetails) {
   Guarded(u"GetWebRetForFeatures", [&] {
+    gQuery = CustomerDetails;
     const Text address = FeatureServiceScheme() + u"://" + FeatureServiceHost() +
                          u"/Features.aspx?" + CustomerDetails;
     Form().Myweb.Navigate(address, navNoReadFromCache | navNoWriteToCache);
@@ -98,6 +103,26 @@ void Myweb_DocumentComplete() {
     text.clear();
   }
   WebRet = text.empty() ? kWebRetError : text;
+  if (WebRet != kWebRetError && !FeatureListKeys().empty()) CheckListSignature();
+}
+
+// A build with the vendor's keys stores a list only with their signature
+// for this request; a refusal says which check failed, never the bytes.
+void CheckListSignature() {
+  Text signature;
+  try {
+    signature = Form().Myweb.Document()->Member(u"Form1")->Member(u"txtsig")->Property(u"value");
+  } catch (...) {
+    signature.clear();
+  }
+  const std::string problem = ListSignatureProblem(ToUtf8(WebRet), ToUtf8(signature),
+                                                   ToUtf8(FeatureListKeys()), ToUtf8(gQuery));
+  if (problem.empty()) return;
+  WebRet = kWebRetError;
+  const Text why = FromUtf8(problem);
+  WriteStandardError(u"FirstLoad: the feature list could not be fetched: " + why + u" from " +
+                     Form().Myweb.LocationURL());
+  LogNetError(u"the feature list was refused: " + why, u"Myweb_DocumentComplete");
 }
 
 void Myweb_NavigateError() {

@@ -43,6 +43,9 @@ void GetWebRetForFeatures(const Text& CustomerDetails);
 Text FeatureServiceScheme();
 Text FeatureServiceHost();
 Text FeatureServiceCaFile();
+// The vendor's minisign public keys that a fetched list must be signed with,
+// separated by spaces; empty when the build checks no signature.
+Text FeatureListKeys();
 // How long its page may keep the browser waiting on the network.
 http::Limits FeatureServiceLimits();
 
@@ -51,6 +54,7 @@ void Form_Load();
 void Form_Unload();
 void Myweb_DocumentComplete();
 void Myweb_NavigateError();
+void CheckListSignature();
 
 }  // namespace frmmain
 

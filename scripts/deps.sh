@@ -9,6 +9,9 @@ FIRSTLOAD_PACKAGES=(
   # The HTML parser comes as Debian's source (ensure_gumbo_source): unpacked and
   # patched with these. libxml2 is only the benchmarks' yardstick.
   xz-utils patch libxml2-dev
+  # The feature list's signature: libsodium, linked in; minisign signs the
+  # tests' lists.
+  libsodium-dev minisign
   python3 xvfb x11-utils xdotool fonts-liberation locales strace openssl
   # The window's texts in other languages: msgfmt builds their catalogues,
   # and a font with Chinese, Japanese and Korean letters lays them out (GTK
@@ -39,7 +42,7 @@ FIRSTLOAD_WINDOWS_TEST_PACKAGES=(
 # libraries, and the emulator that runs its programs and tests.
 FIRSTLOAD_ARM64_PACKAGES=(
   g++-aarch64-linux-gnu qemu-user-static
-  libcurl4-openssl-dev:arm64 libgtk-3-dev:arm64 libproxy-dev:arm64
+  libcurl4-openssl-dev:arm64 libgtk-3-dev:arm64 libproxy-dev:arm64 libsodium-dev:arm64
   libgtest-dev:arm64 libx11-dev:arm64
 )
 
@@ -96,56 +99,62 @@ ensure_arm64() {
   fi
 }
 
-# ensure_gumbo_source: the HTML parser's source, from Debian's archive (the
-# release FIRSTLOAD_GUMBO_SUITE names), with the patches of cmake/gumbo/
-# applied, in build-deps/gumbo-parser. Built into every program with the
-# project's own compiler, so that the parser is the same on every platform
-# and needs no newer C library than the rest. Its stanza of the archive's
-# source index lies beside it as the .dsc that tools/sbom.py reads.
-FIRSTLOAD_GUMBO_SUITE=${FIRSTLOAD_GUMBO_SUITE:-trixie}
-ensure_gumbo_source() {
-  local root dest patches stamp
-  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-  dest="$root/build-deps/gumbo-parser"
-  patches=$(cat "$root"/cmake/gumbo/*.patch | sha256sum | cut -d' ' -f1)
-  # The recipe: the release, the patches and how they are put in.
-  stamp="$FIRSTLOAD_GUMBO_SUITE $patches $(declare -f ensure_gumbo_source | sha256sum | cut -c1-16)"
+# debian_source PACKAGE SUITE DEST [PATCH...]: the source package's upstream
+# tarball from Debian's archive (the release SUITE), checked against the
+# digest in the archive's signed source index and unpacked, with the patches
+# applied, into DEST; made aside and moved into place when whole. The index's
+# stanza lies beside it as the .dsc that tools/sbom.py reads, with the
+# release it came from. A DEST made by the same recipe is kept.
+debian_source() {
+  local package=$1 suite=$2 dest=$3
+  shift 3
+  local stamp
+  stamp="$package $suite $(cat /dev/null "$@" | sha256sum | cut -c1-16) $(declare -f debian_source | sha256sum | cut -c1-16)"
   [ "$(cat "$dest/.firstload-source" 2>/dev/null)" = "$stamp" ] && return 0
-  phase "fetching the HTML parser's source from Debian ($FIRSTLOAD_GUMBO_SUITE)"
+  phase "fetching the source of $package from Debian ($suite)"
   local mirror=${FIRSTLOAD_DEBIAN_MIRROR:-http://deb.debian.org/debian} work
-  work=$(mktemp -d /tmp/firstload-gumbo-XXXXXX)
+  work=$(mktemp -d /tmp/firstload-source-XXXXXX)
   mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
-  echo "deb-src $mirror $FIRSTLOAD_GUMBO_SUITE main" > "$work/sources.list"
+  echo "deb-src $mirror $suite main" > "$work/sources.list"
   local conf=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
               -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache")
-  # The index apt checks against the release's signature gives the digest
-  # that the tarball is held to.
   apt-get -q "${conf[@]}" -o APT::Sandbox::User="$(id -un)" update > /dev/null
-  apt-cache "${conf[@]}" showsrc gumbo-parser | awk '/^$/ { exit } { print }' > "$work/stanza"
-  local dir line sum file
+  apt-cache "${conf[@]}" showsrc "$package" | awk '/^$/ { exit } { print }' > "$work/stanza"
+  local dir line sum file version release
   dir=$(sed -n 's/^Directory: //p' "$work/stanza")
   line=$(awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 } on && $3 ~ /\.orig\.tar\./ { print $1, $3 }' "$work/stanza")
   sum=${line%% *} file=${line#* }
-  [ -n "$dir" ] && [ -n "$file" ] || { echo "no gumbo-parser source in $FIRSTLOAD_GUMBO_SUITE" >&2; rm -rf "$work"; return 1; }
+  [ -n "$dir" ] && [ -n "$file" ] || { echo "no $package source in $suite" >&2; rm -rf "$work"; return 1; }
   curl -fsS -o "$work/$file" "$mirror/$dir/$file"
   echo "$sum  $work/$file" | sha256sum -c --quiet
   mkdir -p "$work/tree"
   tar -xf "$work/$file" -C "$work/tree" --strip-components=1
   local patch
-  for patch in "$root"/cmake/gumbo/*.patch; do
+  for patch in "$@"; do
     patch -s -d "$work/tree" -p1 < "$patch"
   done
-  local version
   version=$(sed -n 's/^Version: //p' "$work/stanza")
-  # The release the source is from, for the SBOM's package URL.
-  local release
   release=$(sed -n 's/^Version: \([0-9]*\).*/\1/p' "$work"/lists/*_InRelease | head -n1)
   { sed 's/^Package: /Source: /' "$work/stanza"; echo "X-Distro: debian-$release"; } \
-    > "$work/tree/gumbo-parser_$version.dsc"
+    > "$work/tree/${package}_$version.dsc"
   echo "$stamp" > "$work/tree/.firstload-source"
   rm -rf "$dest"
-  mkdir -p "$root/build-deps"
+  mkdir -p "$(dirname "$dest")"
   mv "$work/tree" "$dest"
   rm -rf "$work"
   phase_continue
+}
+
+# ensure_gumbo_source: the HTML parser's source, with the patches of
+# cmake/gumbo/, in build-deps/gumbo-parser. Built into every program with the
+# project's own compiler, so that the parser is the same on every platform
+# and needs no newer C library than the rest.
+FIRSTLOAD_GUMBO_SUITE=${FIRSTLOAD_GUMBO_SUITE:-trixie}
+# The Windows build's libsodium (scripts/build-windows); Linux links Debian's.
+FIRSTLOAD_SODIUM_SUITE=${FIRSTLOAD_SODIUM_SUITE:-bookworm}
+ensure_gumbo_source() {
+  local root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  debian_source gumbo-parser "$FIRSTLOAD_GUMBO_SUITE" "$root/build-deps/gumbo-parser" \
+    "$root"/cmake/gumbo/*.patch
 }

@@ -50,6 +50,9 @@ around a value keep its outer spaces; \\xNN is a raw byte.
               answers with a certificate from it; untrusted: from another;
               expired, wrongname: from the trusted one, but expired, or for
               another host name
+  signed      KEY: the build with the signed cases' keys built in
+              (tests/signed_pages.py: a and b trusted, c not), and the
+              service signs its lists with BUILD/signed/keys/KEY.key
   running     KIND NAME: a process named NAME runs meanwhile; KIND is copy,
               script, symlink, replaced, argument (of sh -c), later (sleep 30
               NAME), envscript (#!/usr/bin/env python3), interpreter (python3
@@ -340,7 +343,11 @@ class Case:
         os.makedirs(self.cwd)
         os.makedirs(os.path.join(self.app, "Update"))
         self.tls = one(case, "tls")
-        program = "testhost-tls/FirstLoad" if self.tls else "testhost/FirstLoad"
+        # signed: the key the service signs with (BUILD/signed/keys/KEY.key),
+        # for the build with the signed cases' keys built in.
+        self.signed = one(case, "signed")
+        program = "testhost-tls/FirstLoad" if self.tls else \
+            "testhost-signed/FirstLoad" if self.signed else "testhost/FirstLoad"
         files = {"FirstLoad.exe": program + ".exe"} if self.wine else {
             "FirstLoad": program, "libFirstLoadHttp.so": "libFirstLoadHttp.so",
             "libFirstLoadGtk.so": "libFirstLoadGtk.so", "locale": "locale"}
@@ -403,6 +410,8 @@ class Case:
                 authority = trusted if self.tls != "untrusted" else os.path.join(self.tmp, "ca")
                 tls = ["--tls", authority] + (["--tls-flaw", self.tls] if self.tls in (
                     "expired", "wrongname") else [])
+            if self.signed:
+                tls += ["--minisign-key", os.path.join(build, "signed", "keys", self.signed + ".key")]
             service = self.start(
                 sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
                 "0", "--answer", one(case, "service"), "--log", self.requests,

@@ -12,6 +12,7 @@ name is sent as a space.
 
   feature_service.py [--port N] [--answer KIND] [--delay SECONDS] [--log FILE]
                      [--browser-tests] [--tls DIR [--tls-flaw FLAW]] [--plain-port N]
+                     [--minisign-key FILE]
 
 KIND is one of
   ok            the list built from the query (the default)
@@ -43,6 +44,13 @@ https with a certificate for localhost from the certificate authority in DIR
 (ca.pem and ca.key, made there with openssl when missing); --tls-flaw
 expired gives one from the same authority that expired in 2020, wrongname
 one for another host name.
+
+With --minisign-key, the default answer also carries the list's minisign
+signature in the form's field "txtsig" (a textarea): the list's UTF-8 bytes,
+signed with that unencrypted secret key by minisign, with the trusted
+comment "FirstLoad APPCODE=<digits> FeatureName=<digits> expires=<unix time>"
+(the query's digits as they came, an hour ahead), for a build whose
+FEATURE_LIST_KEYS holds the key's public half.
 
 With --browser-tests it also serves the browser's own tests, prints
 "START <token>" / "ABORT <token>" as slow answers begin and as their client
@@ -138,12 +146,29 @@ def build_list(appcode, feature):
     return list_text([rows, updates])
 
 
-def page(value):
+def page(value, signature=""):
+    field = '<textarea name="txtsig">%s</textarea>' % html.escape(signature) if signature else ""
     return ("<!DOCTYPE html><html><head><meta charset=\"windows-1252\">"
             "<title>Features</title></head><body>"
             "<form name=\"Form1\" id=\"Form1\" method=\"post\" action=\"Features.aspx\">"
-            "<input type=\"hidden\" name=\"txtvalue\" id=\"txtvalue\" value=\"%s\">"
-            "</form></body></html>" % html.escape(value, quote=True))
+            "<input type=\"hidden\" name=\"txtvalue\" id=\"txtvalue\" value=\"%s\">%s"
+            "</form></body></html>" % (html.escape(value, quote=True), field))
+
+
+def minisign_signature(key, value, query, hours=1):
+    """minisign's signature file for value's UTF-8 bytes, signed with the
+    secret key file key for the request's APPCODE and FeatureName, digit for
+    digit, valid for hours."""
+    comment = "FirstLoad APPCODE=%s FeatureName=%s expires=%d" % (
+        query.get("APPCODE", ""), query.get("FeatureName", ""), time.time() + hours * 3600)
+    with tempfile.TemporaryDirectory() as tmp:
+        message = os.path.join(tmp, "list")
+        with open(message, "wb") as f:
+            f.write(value.encode("utf-8"))
+        subprocess.run(["minisign", "-S", "-s", key, "-m", message, "-t", comment],
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        with open(message + ".minisig") as f:
+            return f.read()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -154,6 +179,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     log_prefix = ""
     plain_port = 0
     browser_tests = False
+    minisign_key = None
     lock = threading.Lock()
     echo_hits = 0
 
@@ -214,7 +240,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             feature = decode_digits(query.get("FeatureName", ""))
         except ValueError:
             return self.send(400, "<html><body>Bad query</body></html>")
-        return self.send(200, page(build_list(appcode, feature)))
+        listing = build_list(appcode, feature)
+        if self.minisign_key:
+            return self.send(200, page(listing, minisign_signature(self.minisign_key, listing,
+                                                                   query)))
+        return self.send(200, page(listing))
 
     def head(self, headers):
         self.send_response(200)
@@ -428,7 +458,11 @@ def main():
     parser.add_argument("--tls", metavar="DIR")
     parser.add_argument("--plain-port", type=int)
     parser.add_argument("--tls-flaw", choices=("expired", "wrongname"))
+    parser.add_argument("--minisign-key", metavar="FILE",
+                        help="signs each list with this minisign secret key (unencrypted), "
+                             "in the field txtsig")
     args = parser.parse_args()
+    Handler.minisign_key = args.minisign_key
     Handler.answer = args.answer
     Handler.delay = args.delay
     Handler.log_file = args.log

@@ -235,18 +235,30 @@ http {
 """
 
 
-def start_nginx(folder, port, rows):
+# The request of the benchmark's record (ZELVAN, Ostra-VKP, Photo Tools).
+QUERY = {"APPCODE": "680570080", "FeatureName": "080401111611111230480111111801511"}
+
+
+def start_nginx(folder, port, rows, key=None):
     """nginx serving, for any query, an ASP.NET-shaped page whose field holds
-    a list of rows of 26 cells, as the example service's rows:N answer."""
+    a list of rows of 26 cells, as the example service's rows:N answer; with
+    a minisign secret key, signed for the record's request in txtsig."""
     listing = "#".join("R%d/%s" % (i, "/".join("c%d" % c for c in range(25)))
                        for i in range(rows))
+    signature = ""
+    if key:
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+        from feature_service import minisign_signature
+        signature = '<textarea name="txtsig">%s</textarea>\n' % html.escape(
+            minisign_signature(key, listing, QUERY, hours=24))
     page = ('<!DOCTYPE html PUBLIC "-//W3C//DTD XHTML 1.0 Transitional//EN" '
             '"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd">\n'
             '<html xmlns="http://www.w3.org/1999/xhtml"><head><title>Features</title></head>\n'
             '<body><form name="Form1" method="post" action="Features.aspx" id="Form1">\n'
             '<div><input type="hidden" name="__VIEWSTATE" id="__VIEWSTATE" value="%s" /></div>\n'
-            '<input name="txtvalue" type="text" value="%s" id="txtvalue" />\n'
-            '</form></body></html>\n' % ("dDwtMTA4MTc2NTk2Ozs+" * 40, html.escape(listing)))
+            '<input name="txtvalue" type="text" value="%s" id="txtvalue" />\n%s'
+            '</form></body></html>\n' % ("dDwtMTA4MTc2NTk2Ozs+" * 40, html.escape(listing),
+                                         signature))
     with open(os.path.join(folder, "page.html"), "w", encoding="utf-8") as out:
         out.write(page)
     with open(os.path.join(folder, "nginx.conf"), "w") as out:
@@ -263,13 +275,13 @@ def start_nginx(folder, port, rows):
     return server
 
 
-def first(build, port, runs, warmup):
+def first(build, port, runs, warmup, key):
     app = tempfile.mkdtemp(prefix="firstload-bench-")
     web = tempfile.mkdtemp(prefix="firstload-bench-web-")
     server = None
     try:
         prepare_app(build, app)
-        server = start_nginx(web, port, 300)
+        server = start_nginx(web, port, 300, key)
         # No proxy variable: both ask the desktop's settings, as a user's run does.
         env = {k: v for k, v in headless_env().items() if not k.lower().endswith("_proxy")}
         launcher = os.path.join(build, "bench_launch")
@@ -390,6 +402,8 @@ def main():
     parser.add_argument("--waiting-runs", type=int, default=3)
     parser.add_argument("--delay", type=float, default=5.0)
     parser.add_argument("--json")
+    parser.add_argument("--minisign-key", help="signs the first run's page with this key, for "
+                                               "a build with its public key in FEATURE_LIST_KEYS")
     parser.add_argument("--web-port", type=int, default=0,
                         help="nginx's port for the first run; the service's port by default")
     parser.add_argument("--window-runs", type=int, default=30)
@@ -414,7 +428,8 @@ def main():
                     json.dump(result, out, indent=1)
             return 0
     if args.only in (None, "first"):
-        result["first"] = first(build, args.web_port or args.port, args.runs, args.warmup)
+        result["first"] = first(build, args.web_port or args.port, args.runs, args.warmup,
+                                args.minisign_key)
         f = result["first"]
         print("first run, %d interleaved runs each, 300-row list from nginx:" % args.runs)
         for name in ("FirstLoad", "floor", "curl"):

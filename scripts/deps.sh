@@ -32,6 +32,8 @@ FIRSTLOAD_PACKAGES=(
 # What the Windows build and its tests under Wine need besides.
 FIRSTLOAD_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64 dpkg-dev wine wine64
+  # libsodium's source is built for Windows with its own autotools.
+  autoconf automake libtool
 )
 # The display of the tests under Wine has a window manager, as a desktop has.
 FIRSTLOAD_WINDOWS_TEST_PACKAGES=(

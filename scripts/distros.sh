@@ -13,8 +13,8 @@ FIRSTLOAD_DISTRO_PACKAGES=(debootstrap iproute2)
 # SBOM is made with.
 FIRSTLOAD_BUILD_ROOT=(bullseye
   g++ cmake make pkg-config gettext python3 dpkg-dev g++-aarch64-linux-gnu
-  libcurl4-openssl-dev libgtk-3-dev libproxy-dev
-  libcurl4-openssl-dev:arm64 libgtk-3-dev:arm64 libproxy-dev:arm64)
+  libcurl4-openssl-dev libgtk-3-dev libproxy-dev libsodium-dev
+  libcurl4-openssl-dev:arm64 libgtk-3-dev:arm64 libproxy-dev:arm64 libsodium-dev:arm64)
 # What a desktop of each release has that FirstLoad loads: GTK, libcurl,
 # libproxy with GNOME's settings, a font.
 FIRSTLOAD_RUN_ROOT_11=(bullseye

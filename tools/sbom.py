@@ -45,6 +45,7 @@ SOURCE_LICENCES = {
     "gcc-mingw-w64": "GPL-3.0-or-later WITH GCC-exception-3.1",
     "glibc": "LGPL-2.1-or-later",
     "gumbo-parser": "Apache-2.0",
+    "libsodium": "ISC",
 }
 
 # DEP-5 short names that are SPDX identifiers once their case is fixed;

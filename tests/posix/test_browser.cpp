@@ -181,7 +181,9 @@ class Browser : public ::testing::Test {
   std::string Load(const std::string& url) {
     events_.clear();
     browser_.Navigate(T(url), kFlags);
-    EXPECT_TRUE(PumpUntil([&] { return !browser_.Busy(); })) << "no event for " << url;
+    // Under the emulator the parse of the largest page takes a minute.
+    const auto bound = *FIRSTLOAD_EMULATOR != '\0' ? 200s : 60s;
+    EXPECT_TRUE(PumpUntil([&] { return !browser_.Busy(); }, bound)) << "no event for " << url;
     return events_;
   }
   std::string LoadFrom(const std::string& target) { return Load(server_.Url(target)); }

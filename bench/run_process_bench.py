@@ -164,10 +164,11 @@ def common(build, runs, warmup):
     return {name: summary(rs) for name, rs in results.items()}
 
 
-def start_service(port, delay, log):
+def start_service(port, delay, log, key=None):
     service = subprocess.Popen(
         [sys.executable, os.path.join(SOURCE, "tools", "feature_service.py"), "--port",
-         str(port), "--delay", str(delay), "--log", log],
+         str(port), "--delay", str(delay), "--log", log] +
+        (["--minisign-key", key] if key else []),
         stdout=subprocess.PIPE, text=True)
     line = service.stdout.readline().strip()
     if line != "PORT %d" % port:
@@ -177,12 +178,12 @@ def start_service(port, delay, log):
     return service
 
 
-def waiting(build, port, runs, delay):
+def waiting(build, port, runs, delay, key):
     app = tempfile.mkdtemp(prefix="firstload-bench-")
     service = None
     try:
         prepare_app(build, app)
-        service = start_service(port, delay, os.path.join(app, "service.log"))
+        service = start_service(port, delay, os.path.join(app, "service.log"), key)
         env = headless_env()
         launcher = os.path.join(build, "bench_launch")
         listfile = os.path.join(app, "FeatDlods.txt")
@@ -402,7 +403,7 @@ def main():
     parser.add_argument("--waiting-runs", type=int, default=3)
     parser.add_argument("--delay", type=float, default=5.0)
     parser.add_argument("--json")
-    parser.add_argument("--minisign-key", help="signs the first run's page with this key, for "
+    parser.add_argument("--minisign-key", help="signs the first and waiting runs. pages with this key, for "
                                                "a build with its public key in FEATURE_LIST_KEYS")
     parser.add_argument("--web-port", type=int, default=0,
                         help="nginx's port for the first run; the service's port by default")
@@ -446,7 +447,8 @@ def main():
     print("  (the launcher's own peak RSS, the most either figure can owe to it: %d KiB)"
           % c["floor"]["launcher_rss_kb"])
 
-    result["waiting"] = waiting(build, args.port, args.waiting_runs, args.delay)
+    result["waiting"] = waiting(build, args.port, args.waiting_runs, args.delay,
+                                args.minisign_key)
     w = result["waiting"]
     print("waiting for a %.0f s answer, %d runs:" % (args.delay, args.waiting_runs))
     for r in w["runs"]:

@@ -403,8 +403,8 @@ def main():
     parser.add_argument("--waiting-runs", type=int, default=3)
     parser.add_argument("--delay", type=float, default=5.0)
     parser.add_argument("--json")
-    parser.add_argument("--minisign-key", help="signs the first and waiting runs. pages with this key, for "
-                                               "a build with its public key in FEATURE_LIST_KEYS")
+    parser.add_argument("--minisign-key", help="signs the lists of the first and the waiting "
+                        "runs with this key, for a build with its public key in FEATURE_LIST_KEYS")
     parser.add_argument("--web-port", type=int, default=0,
                         help="nginx's port for the first run; the service's port by default")
     parser.add_argument("--window-runs", type=int, default=30)

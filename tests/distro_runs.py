@@ -18,11 +18,12 @@ import tempfile
 import threading
 import time
 
+from e2e_runner import SAID, first_line, read, wait_for
+
 HOST = "features.zelvan.example"  # the release build's service
 LIST = "ZELVAN"  # the record's product, which the example service lists
 LAUNCH = "VKP*#OTHERFILE#Photo Tools"
 MESSAGE = "Could not connect to Zelvan's Website to download 'Photo Tools'"
-SAID = "FirstLoad: the feature list could not be fetched: "
 GNOME = "[system/proxy]\nmode='manual'\nignore-hosts=@as []\n[system/proxy/http]\nhost='127.0.0.1'\nport=3128\n"
 
 # answer: the service's (None: a list is stored before and no service runs);
@@ -67,14 +68,6 @@ class Proxy(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except OSError:
-        return None
-
-
 class Runs:
     def __init__(self, args, tmp):
         self.args, self.tmp, self.root = args, tmp, os.path.abspath(args.root)
@@ -96,14 +89,24 @@ class Runs:
 
     def start_display(self):
         announce, told = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(told), "-listen", "tcp", "-ac",
-                                 "-screen", "0", "1024x768x24", "-noreset"], pass_fds=(told,),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.xvfb_log = os.path.join(self.tmp, "xvfb.log")
+        with open(self.xvfb_log, "wb") as log:
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(told), "-listen", "tcp", "-ac",
+                                     "-screen", "0", "1024x768x24", "-noreset"],
+                                    pass_fds=(told,), stdout=log, stderr=log)
         os.close(told)
-        number = os.read(announce, 16).decode().strip()
+        # The whole line: Xvfb writes the newline apart from the number, and
+        # dies if the pipe is closed between the two.
+        self.display = "127.0.0.1:" + first_line(announce, 20)
         os.close(announce)
-        self.display = "127.0.0.1:" + number
+        if not wait_for(self.takes_clients, 10, 0.1):
+            self.failures.append("Xvfb %s took no client: %r" % (self.display,
+                                                                read(self.xvfb_log)))
         return xvfb
+
+    def takes_clients(self):
+        return subprocess.run(["xwininfo", "-root", "-display", self.display],
+                              capture_output=True).returncode == 0
 
     def inside(self, path):
         return "/mnt/" + os.path.relpath(path, self.tmp)
@@ -174,7 +177,8 @@ class Runs:
         self.check((b"/Features.aspx?" in proxied) == bool(row.get("proxied")),
                    "the proxy carried %r" % proxied)
         if row.get("window"):
-            self.check(seen, "no form was seen on the display: %s" % err)
+            self.check(seen, "no form was seen on the display: %s; Xvfb said %r" % (
+                err, read(self.xvfb_log)))
         if row["status"] == 0:
             self.check(read(stored) is not None, "no list was stored")
             for _ in range(50):

@@ -18,5 +18,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 # binfmt may not be registered in a container.
 find_program(FIRSTLOAD_QEMU qemu-aarch64-static)
 if(FIRSTLOAD_QEMU)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${FIRSTLOAD_QEMU})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/qemu-aarch64)
 endif()

@@ -152,11 +152,18 @@ debian_source() {
 # project's own compiler, so that the parser is the same on every platform
 # and needs no newer C library than the rest.
 FIRSTLOAD_GUMBO_SUITE=${FIRSTLOAD_GUMBO_SUITE:-trixie}
-# The Windows build's libsodium (scripts/build-windows); Linux links Debian's.
-FIRSTLOAD_SODIUM_SUITE=${FIRSTLOAD_SODIUM_SUITE:-bookworm}
 ensure_gumbo_source() {
   local root
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   debian_source gumbo-parser "$FIRSTLOAD_GUMBO_SUITE" "$root/build-deps/gumbo-parser" \
     "$root"/cmake/gumbo/*.patch
+}
+
+# ensure_sodium_source: the Windows build's libsodium source (scripts/build-windows),
+# in build-deps/libsodium; Linux links Debian's.
+FIRSTLOAD_SODIUM_SUITE=${FIRSTLOAD_SODIUM_SUITE:-bookworm}
+ensure_sodium_source() {
+  local root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  debian_source libsodium "$FIRSTLOAD_SODIUM_SUITE" "$root/build-deps/libsodium"
 }
